@@ -1,0 +1,105 @@
+#include "deviations.hpp"
+
+#include <cstring>
+
+namespace peakpos::test {
+
+namespace {
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool is_sign(char c) {
+    return c == '+' || c == '-';
+}
+bool is_separator(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == ',' || c == '/';
+}
+
+// Length of a repeat prefix "r*" (optional plus, digits, star) of field.
+std::size_t repeat_prefix(std::string_view field) {
+    std::size_t i = 0;
+    if (i < field.size() && field[i] == '+') ++i;
+    const std::size_t digits = i;
+    while (i < field.size() && is_digit(field[i])) ++i;
+    if (i > digits && i < field.size() && field[i] == '*') return i + 1;
+    return 0;
+}
+
+// Sign, point, or both, optionally followed by a signed exponent: no
+// mantissa digit.
+bool bare_sign(std::string_view m) {
+    std::size_t i = 0;
+    if (i < m.size() && is_sign(m[i])) ++i;
+    if (i < m.size() && m[i] == '.') ++i;
+    if (i == 0) return false;
+    if (i == m.size()) return true;
+    if (!is_sign(m[i]) || i + 1 == m.size()) return false;
+    for (std::size_t j = i + 1; j < m.size(); ++j)
+        if (!is_digit(m[j])) return false;
+    return true;
+}
+
+} // namespace
+
+std::string lf_line_ends(std::string_view deck) {
+    std::string out;
+    out.reserve(deck.size());
+    for (std::size_t i = 0; i < deck.size(); ++i)
+        if (!(deck[i] == '\r' && i + 1 < deck.size() && deck[i + 1] == '\n')) out += deck[i];
+    return out;
+}
+
+int letter_for_bare_signs(std::string& deck) {
+    std::size_t i = deck.find('\n');
+    if (i == std::string::npos) return 0;
+    int replaced = 0;
+    std::string out = deck.substr(0, i);
+    while (i < deck.size()) {
+        if (is_separator(deck[i])) {
+            out += deck[i++];
+            continue;
+        }
+        std::size_t j = i;
+        while (j < deck.size() && !is_separator(deck[j])) ++j;
+        const std::string_view field = std::string_view(deck).substr(i, j - i);
+        const std::size_t p = repeat_prefix(field);
+        if (bare_sign(field.substr(p))) {
+            out += field.substr(0, p);
+            out += 'x';
+            ++replaced;
+        } else {
+            out += field;
+        }
+        i = j;
+    }
+    deck = out;
+    return replaced;
+}
+
+EndRepeat repeat_at_end(std::string_view deck) {
+    if (deck.empty() || deck.back() == '\n' || deck.find('\n') == std::string_view::npos)
+        return EndRepeat::none;
+    std::size_t end = deck.size();
+    while (end > 0 && (deck[end - 1] == ' ' || deck[end - 1] == '\t')) --end;
+    std::size_t start = end;
+    while (start > 0 && !is_separator(deck[start - 1])) --start;
+    const std::string_view field = deck.substr(start, end - start);
+    const std::size_t p = repeat_prefix(field);
+    if (p == 0) return EndRepeat::none;
+    return p == field.size() ? EndRepeat::null : EndRepeat::value;
+}
+
+bool unsafe_name_word(std::string_view dnam) {
+    std::size_t i = 0;
+    while (i < dnam.size() && dnam[i] == ' ') ++i;
+    if (i == dnam.size()) return false;
+    if (dnam[i] == '#') return true;
+    for (; i < dnam.size() && dnam[i] != ' '; ++i) {
+        const unsigned char c = static_cast<unsigned char>(dnam[i]);
+        if (c < 0x20 || c == 0x7F || std::strchr("[]{}$\\;\"", c) != nullptr) return true;
+    }
+    return false;
+}
+
+} // namespace peakpos::test

@@ -1,0 +1,34 @@
+// Where peakpos reads a deck differently from the f2c run-time library on
+// purpose. Each function turns a deck, or a record the library read, into
+// what peakpos must do with it, so that the comparison checks peakpos
+// against its own rule there.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace peakpos::test {
+
+// CR directly before LF belongs to the line end for peakpos; the library
+// takes it as data. Returns the deck with every such CR removed.
+std::string lf_line_ends(std::string_view deck);
+
+// A sign or point without mantissa digits ("-", ".", "+.", "-+3", also
+// after a repeat count: "2*-") is not a number for peakpos; the library
+// takes it as a null value when a comma or slash follows. Replaces each such
+// field after the name line by "x", which both refuse; returns how many.
+int letter_for_bare_signs(std::string& deck);
+
+// The last field of a deck with no final line end, when it is a repeat:
+// "3*5" (value) or "3*" (null). peakpos hands out every copy there and takes
+// "3*" at the end of the flags as null values; the library loses the copies
+// after the first, and refuses the null repeat, because it has seen the end
+// of the input.
+enum class EndRepeat { none, value, null };
+EndRepeat repeat_at_end(std::string_view deck);
+
+// The first blank-delimited word of the 25 name bytes holds a byte that Tcl
+// would not take as plain text (or starts with '#'): peakpos refuses it.
+bool unsafe_name_word(std::string_view dnam);
+
+} // namespace peakpos::test
