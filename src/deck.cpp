@@ -215,13 +215,14 @@ class ListRead {
   private:
     int take() {
         const int c = in_.get();
-        if (c != end_of_input && field_.size() < excerpt_max) field_ += static_cast<char>(c);
+        kept_ = c != end_of_input && field_.size() < excerpt_max;
+        if (kept_) field_ += static_cast<char>(c);
         return c;
     }
     void give_back(int c) {
-        if (c == end_of_input) return;
         in_.unget(c);
-        if (!field_.empty()) field_.pop_back();
+        if (kept_) field_.pop_back();
+        kept_ = false;
     }
 
     [[noreturn]] void fail(const ItemName& item, const char* expected, int c) {
@@ -316,7 +317,8 @@ class ListRead {
     std::int64_t copies_ = 0; // copies of the last value still to hand out
     bool has_value_ = false;  // false: the copies are null values
     double repeated_ = 0.0;
-    std::string field_;
+    std::string field_; // the start of the value's text
+    bool kept_ = false; // the last byte taken went into field_
     long field_line_ = 0;
 };
 

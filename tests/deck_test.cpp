@@ -264,6 +264,10 @@ INSTANTIATE_TEST_SUITE_P(
         FatalCase{"an integer below 32 bits", cell + "1\n0\n-2147483649\n",
                   "line 6: k(1): expected an integer from -2147483648 to 2147483647, found "
                   "\"-2147483649\""},
+        FatalCase{"a long value is shown by its first 40 bytes",
+                  cell + "1\n" + std::string(45, '1') + "\n",
+                  "line 5: h(1): expected an integer from -2147483648 to 2147483647, found \"" +
+                      std::string(40, '1') + "\""},
         FatalCase{
             "an infinite integer", cell + "1e99\n",
             "line 4: npeak: expected an integer from -2147483648 to 2147483647, found \"1e99\""},
