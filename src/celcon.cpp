@@ -17,9 +17,15 @@ namespace {
 
 // Each library result is rounded to single precision before further use;
 // its argument is the double-precision expression, never rounded first.
-float fcos(double x) { return static_cast<float>(std::cos(x)); }
-float fsqrt(double x) { return static_cast<float>(std::sqrt(x)); }
-float facos(double x) { return static_cast<float>(std::acos(x)); }
+float fcos(double x) {
+    return static_cast<float>(std::cos(x));
+}
+float fsqrt(double x) {
+    return static_cast<float>(std::sqrt(x));
+}
+float facos(double x) {
+    return static_cast<float>(std::acos(x));
+}
 
 // The volume of the cell with lengths x, y, z and angle cosines cx, cy, cz:
 // the product of the lengths rounded to single, times the rounded root.

@@ -42,8 +42,10 @@ class Input {
             c = raw();
             if (c == '\r') {
                 const int d = raw();
-                if (d == '\n') c = '\n';
-                else rawback_ = d;
+                if (d == '\n')
+                    c = '\n';
+                else
+                    rawback_ = d;
             }
         }
         if (c == '\n') ++line_;
@@ -86,9 +88,15 @@ class Input {
     long line_ = 1;
 };
 
-bool is_digit(int c) { return c >= '0' && c <= '9'; }
-bool is_sign(int c) { return c == '+' || c == '-'; }
-bool is_blank(int c) { return c == ' ' || c == '\t'; }
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
+bool is_sign(int c) {
+    return c == '+' || c == '-';
+}
+bool is_blank(int c) {
+    return c == ' ' || c == '\t';
+}
 bool ends_field(int c) {
     return c == end_of_input || is_blank(c) || c == '\n' || c == ',' || c == '/';
 }
@@ -207,13 +215,14 @@ class ListRead {
   private:
     int take() {
         const int c = in_.get();
-        if (c != end_of_input && field_.size() < excerpt_max) field_ += static_cast<char>(c);
+        kept_ = c != end_of_input && field_.size() < excerpt_max;
+        if (kept_) field_ += static_cast<char>(c);
         return c;
     }
     void give_back(int c) {
-        if (c == end_of_input) return;
         in_.unget(c);
-        if (!field_.empty()) field_.pop_back();
+        if (kept_) field_.pop_back();
+        kept_ = false;
     }
 
     [[noreturn]] void fail(const ItemName& item, const char* expected, int c) {
@@ -242,12 +251,13 @@ class ListRead {
             }
             for (; c == '0'; c = take()) any = true;
             for (; is_digit(c); c = take()) {
-                if (d.ndigits < kept_digits) d.digits[d.ndigits++] = static_cast<char>(c);
-                else ++d.exponent;
+                if (d.ndigits < kept_digits)
+                    d.digits[d.ndigits++] = static_cast<char>(c);
+                else
+                    ++d.exponent;
             }
             if (c == '*' && !after_star) {
-                if (d.ndigits == 0 || d.negative)
-                    fail(item, "a repeat count of at least 1", c);
+                if (d.ndigits == 0 || d.negative) fail(item, "a repeat count of at least 1", c);
                 copies_ = 0;
                 for (int i = 0; i < d.ndigits; ++i)
                     copies_ = std::min<std::int64_t>(copies_ * 10 + (d.digits[i] - '0'), maxcopies);
@@ -303,15 +313,18 @@ class ListRead {
     static constexpr std::int64_t maxcopies = std::int64_t{1} << 62;
     Input& in_;
     bool tolerant_;
-    bool stopped_ = false;   // a slash, or the end of input in a tolerant read
+    bool stopped_ = false;    // a slash, or the end of input in a tolerant read
     std::int64_t copies_ = 0; // copies of the last value still to hand out
     bool has_value_ = false;  // false: the copies are null values
     double repeated_ = 0.0;
-    std::string field_;
+    std::string field_; // the start of the value's text
+    bool kept_ = false; // the last byte taken went into field_
     long field_line_ = 0;
 };
 
-float to_real(double v) { return static_cast<float>(v); } // beyond the float range: infinity
+float to_real(double v) {
+    return static_cast<float>(v);
+} // beyond the float range: infinity
 
 std::int32_t to_integer(double v, const ListRead& r, const ItemName& item) {
     const double t = std::trunc(v);
@@ -350,7 +363,7 @@ void read_reals(Input& in, std::initializer_list<std::pair<const char*, float*>>
 }
 
 void read_list(Input& in, const char* name, Array1<std::int32_t, maxpeak>& list, int n,
-               bool tolerant) {
+               bool tolerant, bool needs_line_end) {
     if (in.ended()) {
         if (tolerant) return;
         throw DeckError(in.line(), n > 0 ? ItemName{name, 1}.str() : name,
@@ -363,6 +376,10 @@ void read_list(Input& in, const char* name, Array1<std::int32_t, maxpeak>& list,
         if (r.next(v, item)) list(i) = to_integer(v, r, item);
     }
     r.finish();
+    // A read with no items still takes a line, and the next read must be
+    // able to begin after it.
+    if (n <= 0 && needs_line_end && in.ended())
+        throw DeckError(in.line(), name, "the end of the line", "end of input");
 }
 
 } // namespace
@@ -390,10 +407,11 @@ void read_deck(ByteSource& src, Run& run) {
     }
     r4.finish();
 
-    read_list(in, "h", run.h, run.npeak, false);
-    read_list(in, "k", run.k, run.npeak, false);
-    read_list(in, "l", run.l, run.npeak, false);
-    read_list(in, "extinct", run.extinct, run.npeak, true);
+    // Input may end after the last l value, and anywhere in the extinct flags.
+    read_list(in, "h", run.h, run.npeak, false, true);
+    read_list(in, "k", run.k, run.npeak, false, true);
+    read_list(in, "l", run.l, run.npeak, false, false);
+    read_list(in, "extinct", run.extinct, run.npeak, true, false);
 }
 
 } // namespace peakpos

@@ -19,7 +19,7 @@ std::size_t FdSource::read(char* buf, std::size_t n) {
         ssize_t got = ::read(fd_, buf, n);
         if (got >= 0) return static_cast<std::size_t>(got);
         if (errno != EINTR)
-            throw IoError{std::string("cannot read the deck: ") + std::strerror(errno)};
+            throw IoError{true, std::string("cannot read the deck: ") + std::strerror(errno)};
     }
 }
 
@@ -29,7 +29,8 @@ void FdSink::flush() {
         ssize_t put = ::write(fd_, rest.data(), rest.size());
         if (put < 0) {
             if (errno == EINTR) continue;
-            throw IoError{std::string("cannot write the plot script: ") + std::strerror(errno)};
+            throw IoError{false,
+                          std::string("cannot write the plot script: ") + std::strerror(errno)};
         }
         rest.remove_prefix(static_cast<std::size_t>(put));
     }

@@ -3,7 +3,8 @@
 //
 // Exit status: 0 after a complete run; 2 when the deck cannot be read (the
 // reason on standard error, nothing on standard output); 1 when the script
-// cannot be written, or after an interrupt or a termination request.
+// cannot be written (the reason on standard error), or after an interrupt
+// or a termination request.
 
 #include "deck.hpp"
 #include "io.hpp"
@@ -29,7 +30,7 @@ int main() {
         return 2;
     } catch (const peakpos::IoError& e) {
         std::fprintf(stderr, "peakpos: %s\n", e.what.c_str());
-        return e.what.rfind("cannot read", 0) == 0 ? 2 : 1;
+        return e.reading ? 2 : 1;
     }
     return 0;
 }

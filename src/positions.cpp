@@ -32,8 +32,7 @@ void positions(Run& run) {
         if (run.flag5) rd = static_cast<float>(hl * prcp(5) + rd);
         if (run.flag6) rd = static_cast<float>(kl * prcp(6) + rd);
         // 1/(4 d^2)
-        rd = static_cast<float>(((hh * prcp(1) + kk * prcp(2)) + ll * prcp(3)) +
-                                (double{rd} + rd));
+        rd = static_cast<float>(((hh * prcp(1) + kk * prcp(2)) + ll * prcp(3)) + (double{rd} + rd));
         // 1/d
         const float root = static_cast<float>(std::sqrt(double{rd}));
         rd = static_cast<float>(2.0 * root);
