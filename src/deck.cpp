@@ -310,7 +310,8 @@ class ListRead {
         }
     }
 
-    static constexpr std::int64_t maxcopies = std::int64_t{1} << 62;
+    // More copies than any read takes; ten times it plus a digit still fits.
+    static constexpr std::int64_t maxcopies = std::int64_t{1} << 59;
     Input& in_;
     bool tolerant_;
     bool stopped_ = false;    // a slash, or the end of input in a tolerant read

@@ -152,6 +152,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"a negative npeak reads no indices", cell + "-3 \n\n\n\n\n", nacl + "-3 / / / /"},
         ReadCase{"5000 reflections in one repeat", cell + "5000\n5000*1\n5000*2\n5000*3\n",
                  nacl + "5000 / 1 1 1 1 1 1 / 2 2 2 2 2 2 / 3 3 3 3 3 3 / 0 0 0 0 0 0"},
+        ReadCase{"a repeat count of more digits than 64 bits hold",
+                 cell + "2\n09000000000000000000000*2\n1 1\n1 1\n",
+                 nacl + "2 / 2 2 / 1 1 / 1 1 / 0 0"},
         ReadCase{"32-bit extremes",
                  cell + "2\n2147483647 -2147483648\n2147483647.9 -2147483648.9\n0 0\n",
                  nacl + "2 / 2147483647 -2147483648 / 2147483647 -2147483648 / 0 0 / 0 0"}));
