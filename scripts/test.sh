@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test: once as the
-# release build, once under the address and undefined-behaviour sanitizers.
+# release build, once under the address and undefined-behaviour sanitizers;
+# then fuzzes the whole run for a short while (PEAKPOS_FUZZ_SECONDS, 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-test-deps.sh
@@ -13,3 +14,14 @@ ctest --test-dir build-test --output-on-failure -j"$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPEAKPOS_SANITIZE=ON
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+# The fuzz target, built with clang, run for a short fixed time from the
+# seed corpus and the inputs of crashes found before; a crash, a leak or a
+# sanitizer finding fails the script (the input is left in build-fuzz/).
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DPEAKPOS_FUZZ=ON -DPEAKPOS_TESTS=OFF
+cmake --build build-fuzz -j"$jobs" --target fuzz_deck
+mkdir -p fuzz/corpus-work
+build-fuzz/fuzz/fuzz_deck -max_total_time="${PEAKPOS_FUZZ_SECONDS:-30}" -timeout=10 \
+  -rss_limit_mb=2048 -dict=fuzz/deck.dict -artifact_prefix=build-fuzz/ -print_final_stats=1 \
+  fuzz/corpus-work fuzz/corpus fuzz/regressions
