@@ -90,6 +90,28 @@ EndRepeat repeat_at_end(std::string_view deck) {
     return p == field.size() ? EndRepeat::null : EndRepeat::value;
 }
 
+bool huge_repeat_count(std::string_view deck) {
+    std::size_t i = deck.find('\n');
+    if (i == std::string_view::npos) return false;
+    while (i < deck.size()) {
+        if (is_separator(deck[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t j = i;
+        while (j < deck.size() && !is_separator(deck[j])) ++j;
+        const std::string_view field = deck.substr(i, j - i);
+        if (const std::size_t p = repeat_prefix(field); p > 0) {
+            std::string_view count = field.substr(0, p - 1);
+            if (!count.empty() && count[0] == '+') count.remove_prefix(1);
+            while (!count.empty() && count[0] == '0') count.remove_prefix(1);
+            if (count.size() > 10 || (count.size() == 10 && count >= "2147483648")) return true;
+        }
+        i = j;
+    }
+    return false;
+}
+
 bool unsafe_name_word(std::string_view dnam) {
     std::size_t i = 0;
     while (i < dnam.size() && dnam[i] == ' ') ++i;

@@ -27,6 +27,11 @@ int letter_for_bare_signs(std::string& deck);
 enum class EndRepeat { none, value, null };
 EndRepeat repeat_at_end(std::string_view deck);
 
+// A field after the name line with a repeat count of 2^31 or more: the
+// library converts the count with atoi (undefined beyond int) and refuses
+// one of more than 40 digits. Such decks are not compared.
+bool huge_repeat_count(std::string_view deck);
+
 // The first blank-delimited word of the 25 name bytes holds a byte that Tcl
 // would not take as plain text (or starts with '#'): peakpos refuses it.
 bool unsafe_name_word(std::string_view dnam);
