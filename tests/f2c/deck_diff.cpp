@@ -50,6 +50,7 @@ std::uint64_t env_number(const char* name, std::uint64_t fallback) {
 
 std::string slurp(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
+    if (!f) throw std::runtime_error("cannot read " + path);
     std::ostringstream s;
     s << f.rdbuf();
     return s.str();
@@ -171,84 +172,105 @@ struct Tally {
     }
 };
 
+// Compares one deck; prints the disagreement and returns false where the
+// two differ.
+bool compare(Library& lib, peakpos::Run& run, Tally& tally, const std::string& deck,
+             const std::string& label, const std::string& keep_as) {
+    std::vector<std::string> tags;
+
+    std::string ref = deck;
+    if (ref.find("\r\n") != std::string::npos) {
+        ref = lf_line_ends(ref);
+        tags.push_back("CR LF line ends");
+    }
+    if (huge_repeat_count(ref)) {
+        tally.add("not compared: repeat count of 2^31 or more");
+        return true;
+    }
+    if (letter_for_bare_signs(ref) > 0) tags.push_back("sign or point without digits");
+    switch (repeat_at_end(ref)) {
+    case EndRepeat::value: {
+        // Unless a read found the input ended before it began: then the
+        // repeat stood on a list line that lacks its line end.
+        const LibResult as_is = lib.read(ref);
+        if (!(as_is.refused && as_is.why == "read start")) {
+            ref += '\n';
+            tags.push_back("repeat at the end of the input");
+        }
+        break;
+    }
+    case EndRepeat::null:
+        // Only the flags take null values up to the end of the input.
+        if (lib.read(ref).reached_r8) {
+            ref += '\n';
+            tags.push_back("null repeat at the end of the flags");
+        }
+        break;
+    case EndRepeat::none:
+        break;
+    }
+
+    const LibResult l = lib.read(ref);
+    bool expect_refused = l.refused;
+    if (l.our_rule) tags.push_back(l.why);
+    if (!l.refused && unsafe_name_word(name_bytes(l.text))) {
+        expect_refused = true;
+        tags.push_back("name word unsafe in Tcl");
+    }
+    const std::string got = read_as_text(deck, run);
+    const bool got_refused = got.rfind("refused ", 0) == 0;
+
+    tally.add(expect_refused ? "refused" : "read");
+    if (l.refused && !l.our_rule) tally.add("library: " + l.why);
+    for (const std::string& t : tags) tally.add("rule: " + t);
+
+    if (expect_refused ? got_refused : got == l.text) return true;
+    std::cout << "DISAGREEMENT on " << label;
+    if (!keep_as.empty()) {
+        write_file(keep_as, deck);
+        std::cout << " (" << keep_as << ")";
+    }
+    std::cout << "\n";
+    for (const std::string& t : tags) std::cout << "  rule: " << t << "\n";
+    std::cout << "--- deck\n" << escaped(deck) << "\n--- library";
+    if (ref != deck) std::cout << " (given the deck as peakpos reads it)";
+    std::cout << "\n" << (l.refused ? "refused: " + l.why + "\n" : l.text);
+    if (!l.refused && expect_refused) std::cout << "(refused by the name rule)\n";
+    std::cout << "--- peakpos\n" << got << "\n";
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) try {
-    if (argc != 2) {
-        std::cerr << "usage: deck_diff LIBF2C_READER\n";
+    if (argc < 2) {
+        std::cerr << "usage: deck_diff LIBF2C_READER [DECK...]\n";
         return 2;
     }
-    const std::uint64_t count = env_number("PEAKPOS_DIFF_DECKS", 3000);
-    const std::uint64_t seed = env_number("PEAKPOS_DIFF_SEED", 1);
-    const std::uint64_t first = env_number("PEAKPOS_DIFF_FIRST", 0);
     Library lib(argv[1]);
     auto run = std::make_unique<peakpos::Run>();
     Tally tally;
     int disagreements = 0;
 
+    if (argc > 2) { // the decks named
+        for (int a = 2; a < argc; ++a)
+            if (!compare(lib, *run, tally, slurp(argv[a]), argv[a], "")) ++disagreements;
+        std::cout << "decks " << argc - 2 << "\n";
+        for (const auto& [what, n] : tally.counts) std::cout << "  " << what << ": " << n << "\n";
+        std::cout << (disagreements == 0 ? "no disagreement\n" : "DISAGREEMENTS FOUND\n");
+        return disagreements == 0 ? 0 : 1;
+    }
+
+    const std::uint64_t count = env_number("PEAKPOS_DIFF_DECKS", 3000);
+    const std::uint64_t seed = env_number("PEAKPOS_DIFF_SEED", 1);
+    const std::uint64_t first = env_number("PEAKPOS_DIFF_FIRST", 0);
     for (std::uint64_t i = first; i < first + count; ++i) {
-        const std::string deck = DeckGen(seed, i).deck();
-        std::vector<std::string> tags;
-
-        std::string ref = deck;
-        if (ref.find("\r\n") != std::string::npos) {
-            ref = lf_line_ends(ref);
-            tags.push_back("CR LF line ends");
-        }
-        if (huge_repeat_count(ref)) {
-            tally.add("not compared: repeat count of 2^31 or more");
-            continue;
-        }
-        if (letter_for_bare_signs(ref) > 0) tags.push_back("sign or point without digits");
-        switch (repeat_at_end(ref)) {
-        case EndRepeat::value: {
-            // Unless a read found the input ended before it began: then the
-            // repeat stood on a list line that lacks its line end.
-            const LibResult as_is = lib.read(ref);
-            if (!(as_is.refused && as_is.why == "read start")) {
-                ref += '\n';
-                tags.push_back("repeat at the end of the input");
-            }
-            break;
-        }
-        case EndRepeat::null:
-            // Only the flags take null values up to the end of the input.
-            if (lib.read(ref).reached_r8) {
-                ref += '\n';
-                tags.push_back("null repeat at the end of the flags");
-            }
-            break;
-        case EndRepeat::none:
-            break;
-        }
-
-        const LibResult l = lib.read(ref);
-        bool expect_refused = l.refused;
-        if (l.our_rule) tags.push_back(l.why);
-        if (!l.refused && unsafe_name_word(name_bytes(l.text))) {
-            expect_refused = true;
-            tags.push_back("name word unsafe in Tcl");
-        }
-        const std::string got = read_as_text(deck, *run);
-        const bool got_refused = got.rfind("refused ", 0) == 0;
-
-        tally.add(expect_refused ? "refused" : "read");
-        if (l.refused && !l.our_rule) tally.add("library: " + l.why);
-        for (const std::string& t : tags) tally.add("rule: " + t);
-
-        if (expect_refused ? got_refused : got == l.text) continue;
-        ++disagreements;
+        const std::string label = "deck " + std::to_string(i) + " of seed " + std::to_string(seed);
         const std::string file =
             "disagreement-" + std::to_string(seed) + "-" + std::to_string(i) + ".deck";
-        write_file(file, deck);
-        std::cout << "DISAGREEMENT on deck " << i << " of seed " << seed << " (" << file << ")\n";
-        for (const std::string& t : tags) std::cout << "  rule: " << t << "\n";
-        std::cout << "--- deck\n" << escaped(deck) << "\n--- library";
-        if (ref != deck) std::cout << " (given the deck as peakpos reads it)";
-        std::cout << "\n" << (l.refused ? "refused: " + l.why + "\n" : l.text);
-        if (!l.refused && expect_refused) std::cout << "(refused by the name rule)\n";
-        std::cout << "--- peakpos\n" << got << "\n";
-        if (disagreements >= 5) break;
+        if (!compare(lib, *run, tally, DeckGen(seed, i).deck(), label, file) &&
+            ++disagreements >= 5)
+            break;
     }
 
     std::cout << "decks " << count << " from number " << first << ", seed " << seed << "\n";

@@ -26,18 +26,40 @@ std::size_t repeat_prefix(std::string_view field) {
     return 0;
 }
 
-// Sign, point, or both, optionally followed by a signed exponent: no
-// mantissa digit.
-bool bare_sign(std::string_view m) {
-    std::size_t i = 0;
-    if (i < m.size() && is_sign(m[i])) ++i;
-    if (i < m.size() && m[i] == '.') ++i;
-    if (i == 0) return false;
-    if (i == m.size()) return true;
-    if (!is_sign(m[i]) || i + 1 == m.size()) return false;
-    for (std::size_t j = i + 1; j < m.size(); ++j)
-        if (!is_digit(m[j])) return false;
-    return true;
+bool is_exponent_letter(char c) {
+    return c == 'e' || c == 'E' || c == 'd' || c == 'D';
+}
+
+// How far the library's number scanner takes a value that starts at
+// field[i], and whether it held no mantissa digit. A value ends where its
+// syntax ends, not at a separator: in "1.5e-3-" or "-.4." the scanner stops
+// at the second sign or point, and the next value starts there.
+struct Scan {
+    std::size_t end;   // first byte not taken
+    bool bare = false; // a sign, point or exponent but no mantissa digit
+    bool fails = false;
+};
+
+Scan scan_value(std::string_view f, std::size_t i, bool after_star) {
+    const std::size_t start = i;
+    if (i < f.size() && is_sign(f[i])) ++i;
+    bool digits = false;
+    while (i < f.size() && is_digit(f[i])) ++i, digits = true;
+    if (i < f.size() && f[i] == '*' && !after_star) {
+        if (!digits || f[start] == '-') return {i, false, true}; // no count
+        return scan_value(f, i + 1, true);
+    }
+    if (i < f.size() && f[i] == '.') {
+        ++i;
+        while (i < f.size() && is_digit(f[i])) ++i, digits = true;
+    }
+    if (i < f.size() && (is_sign(f[i]) || (digits && is_exponent_letter(f[i])))) {
+        if (!is_sign(f[i])) ++i;
+        if (i < f.size() && is_sign(f[i])) ++i;
+        if (i == f.size() || !is_digit(f[i])) return {i, false, true};
+        while (i < f.size() && is_digit(f[i])) ++i;
+    }
+    return {i, !digits && i > start, false};
 }
 
 } // namespace
@@ -63,14 +85,27 @@ int letter_for_bare_signs(std::string& deck) {
         std::size_t j = i;
         while (j < deck.size() && !is_separator(deck[j])) ++j;
         const std::string_view field = std::string_view(deck).substr(i, j - i);
-        const std::size_t p = repeat_prefix(field);
-        if (bare_sign(field.substr(p))) {
-            out += field.substr(0, p);
-            out += 'x';
-            ++replaced;
-        } else {
-            out += field;
+        // The values the scanner finds one after the other in the field:
+        // only one that ends with the field is followed by a separator.
+        std::size_t at = 0;
+        for (;;) {
+            const Scan v = scan_value(field, at, false);
+            if (v.end == at || v.fails) break;
+            if (v.end == field.size()) {
+                if (v.bare) {
+                    // Keep a repeat count in front: "2*-" becomes "2*x".
+                    std::size_t keep = field.find('*', at);
+                    keep = keep == std::string_view::npos || keep >= v.end ? at : keep + 1;
+                    out += field.substr(0, keep);
+                    out += 'x';
+                    ++replaced;
+                    at = field.size() + 1;
+                }
+                break;
+            }
+            at = v.end;
         }
+        if (at <= field.size()) out += field;
         i = j;
     }
     deck = out;
