@@ -189,7 +189,7 @@ bool compare(Library& lib, peakpos::Run& run, Tally& tally, const std::string& d
     }
     if (letter_for_bare_signs(ref) > 0) tags.push_back("sign or point without digits");
     switch (repeat_at_end(ref)) {
-    case EndRepeat::value: {
+    case EndRepeat::complete: {
         // Unless a read found the input ended before it began: then the
         // repeat stood on a list line that lacks its line end.
         const LibResult as_is = lib.read(ref);
@@ -199,7 +199,7 @@ bool compare(Library& lib, peakpos::Run& run, Tally& tally, const std::string& d
         }
         break;
     }
-    case EndRepeat::null:
+    case EndRepeat::cut:
         // Only the flags take null values up to the end of the input.
         if (lib.read(ref).reached_r8) {
             ref += '\n';

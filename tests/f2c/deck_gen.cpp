@@ -496,7 +496,11 @@ std::string DeckGen::deck() {
             const int m = between(1, n);
             list_read(out, n - m, true, false);
             out.pop_back();
-            out += (n - m > 0 ? " " : "") + std::to_string(m) + "*" + integer_text(false);
+            out += (n - m > 0 ? " " : "") + std::to_string(m) + "*";
+            if (chance(0.8))
+                out += integer_text(false);
+            else
+                out += " "; // null values, ended by a blank
             if (chance(0.3)) out += " ";
             return out;
         }
@@ -525,6 +529,7 @@ std::string DeckGen::deck() {
             list_read(out, n - m, true, true);
             out.pop_back();
             out += (n - m > 0 ? " " : "") + std::to_string(m) + "*";
+            if (chance(0.3)) out += "\t";
         } else if (r < 92) {
             out += "\n";
         } else {

@@ -122,7 +122,7 @@ EndRepeat repeat_at_end(std::string_view deck) {
     const std::string_view field = deck.substr(start, end - start);
     const std::size_t p = repeat_prefix(field);
     if (p == 0) return EndRepeat::none;
-    return p == field.size() ? EndRepeat::null : EndRepeat::value;
+    return p == field.size() && end == deck.size() ? EndRepeat::cut : EndRepeat::complete;
 }
 
 bool huge_repeat_count(std::string_view deck) {

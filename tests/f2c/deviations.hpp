@@ -19,12 +19,13 @@ std::string lf_line_ends(std::string_view deck);
 // field after the name line by "x", which both refuse; returns how many.
 int letter_for_bare_signs(std::string& deck);
 
-// The last field of a deck with no final line end, when it is a repeat:
-// "3*5" (value) or "3*" (null). peakpos hands out every copy there and takes
-// "3*" at the end of the flags as null values; the library loses the copies
-// after the first, and refuses the null repeat, because it has seen the end
-// of the input.
-enum class EndRepeat { none, value, null };
+// The last field of a deck with no final line end, when it is a repeat.
+// complete: "3*5", or "3*" with a blank or tab after it; peakpos hands out
+// every copy, the library loses the copies after the first, because the
+// blanks after them have met the end of the input. cut: "3*" right at the
+// end; peakpos takes it as null values at the end of the flags only, the
+// library nowhere.
+enum class EndRepeat { none, complete, cut };
 EndRepeat repeat_at_end(std::string_view deck);
 
 // A field after the name line with a repeat count of 2^31 or more: the
