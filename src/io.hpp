@@ -37,7 +37,8 @@ class MemorySource final : public ByteSource {
 class FdSource final : public ByteSource {
   public:
     explicit FdSource(int fd) : fd_(fd) {}
-    std::size_t read(char* buf, std::size_t n) override; // throws IoError when the descriptor cannot be read
+    std::size_t read(char* buf,
+                     std::size_t n) override; // throws IoError when the descriptor cannot be read
 
   private:
     int fd_;
@@ -65,6 +66,7 @@ class FdSink final : public Sink {
 
 // A standard stream that cannot be read or written.
 struct IoError {
+    bool reading;     // the deck could not be read, rather than the script written
     std::string what; // e.g. "cannot write the plot script: No space left on device"
 };
 

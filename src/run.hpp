@@ -20,13 +20,13 @@ inline constexpr int namelen = 25;   // width of the data-set name
 
 // Every field starts at zero; a deck value that is not given stays zero.
 struct Run {
-    std::array<char, namelen> dnam{}; // name line as read, blank-padded
-    float a = 0, b = 0, c = 0;        // cell lengths (direct when a > 1)
+    std::array<char, namelen> dnam{};     // name line as read, blank-padded
+    float a = 0, b = 0, c = 0;            // cell lengths (direct when a > 1)
     float alpha = 0, beta = 0, gamma = 0; // cell angles, degrees
-    float wave = 0;                   // wavelength, in the cell's length unit
-    float ymin = 0, ymax = 0;         // y range of every stick mark
-    float zero = 0;                   // zero shift, degrees, sticks only
-    std::int32_t npeak = 0;           // number of reflections
+    float wave = 0;                       // wavelength, in the cell's length unit
+    float ymin = 0, ymax = 0;             // y range of every stick mark
+    float zero = 0;                       // zero shift, degrees, sticks only
+    std::int32_t npeak = 0;               // number of reflections
     Array1<std::int32_t, maxpeak> h, k, l;
     Array1<std::int32_t, maxpeak> extinct; // 0 = allowed, else extinct
     Array1<float, maxpeak> ds;             // d-spacing

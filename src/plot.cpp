@@ -1,0 +1,173 @@
+#include "plot.hpp"
+
+#include <charconv>
+#include <cstring>
+
+namespace peakpos {
+
+namespace {
+
+constexpr std::size_t line_limit = 80;
+constexpr std::size_t field_max = 24; // " -" + at most 15 characters of "%.9G" text + "."
+
+// The field of v: blank, '-' or blank, then the magnitude as "%.9G" writes
+// it, with a point added where the text has none. Returns the length.
+std::size_t format_real(float v, char* out) {
+    std::size_t n = 0;
+    out[n++] = ' ';
+    double mag = v;
+    if (v < 0.0f) {
+        out[n++] = '-';
+        mag = -mag;
+    } else {
+        out[n++] = ' '; // also for -0.0 and every NaN
+    }
+    if (mag == 0.0) {
+        out[n++] = '0';
+        out[n++] = '.';
+        return n;
+    }
+    // to_chars with a precision gives exactly printf's "%.9g"; "%.9G" is its
+    // upper-case form (E, INF, NAN).
+    char* text = out + n;
+    char* end = std::to_chars(text, out + field_max - 1, mag, std::chars_format::general, 9).ptr;
+    char* exponent = nullptr;
+    bool point = false;
+    for (char* p = text; p != end; ++p) {
+        if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+        if (*p == 'E') exponent = p;
+        if (*p == '.') point = true;
+    }
+    const bool letters = *text == 'I' || *text == 'N';
+    if (!letters && !point) {
+        char* at = exponent ? exponent : end;
+        std::memmove(at + 1, at, static_cast<std::size_t>(end - at));
+        *at = '.';
+        ++end;
+    }
+    return static_cast<std::size_t>(end - out);
+}
+
+// One output record: items on lines of fewer than 80 columns, each line
+// starting with a blank, then a newline and a flush.
+class Record {
+  public:
+    explicit Record(std::string& buf) : buf_(buf) { buf_.clear(); }
+
+    Record& text(std::string_view t) {
+        wrap(t.size());
+        if (col_ == 0) put(" ");
+        put(t);
+        return *this;
+    }
+    Record& real(float v) {
+        char f[field_max];
+        return field(std::string_view(f, format_real(v, f)));
+    }
+    Record& field(std::string_view f) {
+        wrap(f.size());
+        put(f);
+        return *this;
+    }
+    void end(Sink& out) {
+        buf_ += '\n';
+        out.write(buf_);
+        out.flush();
+    }
+
+  private:
+    void wrap(std::size_t len) {
+        if (col_ > 0 && col_ + len >= line_limit) {
+            buf_ += '\n';
+            col_ = 0;
+        }
+    }
+    void put(std::string_view s) {
+        buf_ += s;
+        col_ += s.size();
+    }
+    std::string& buf_;
+    std::size_t col_ = 0;
+};
+
+} // namespace
+
+std::string_view name_word(const std::array<char, namelen>& dnam) {
+    int i = 1;
+    for (int ii = 1; ii <= namelen; ++ii) {
+        i = ii;
+        if (dnam[ii - 1] != ' ') break;
+    }
+    int j = namelen;
+    for (int ii = i; ii <= namelen; ++ii) {
+        if (dnam[ii - 1] == ' ') break;
+        j = ii;
+    }
+    return std::string_view(dnam.data() + i - 1, static_cast<std::size_t>(j - i + 1));
+}
+
+int unsafe_name_byte(std::string_view word) {
+    for (std::size_t n = 0; n < word.size(); ++n) {
+        const unsigned char ch = static_cast<unsigned char>(word[n]);
+        if (ch < 0x20 || ch == 0x7F || std::strchr("[]{}$\\;\"", ch) != nullptr ||
+            (n == 0 && ch == '#'))
+            return ch;
+    }
+    return -1;
+}
+
+std::string real_field(float v) {
+    char f[field_max];
+    return std::string(f, format_real(v, f));
+}
+
+void write_plot(const Run& run, Sink& out) {
+    const std::string_view w = name_word(run.dnam);
+    std::string buf;
+    const auto text = [&](std::initializer_list<std::string_view> items) {
+        Record r(buf);
+        for (std::string_view t : items) r.text(t);
+        r.end(out);
+    };
+    const auto list = [&](const Array1<float, maxpeak>& values) {
+        Record r(buf);
+        for (int i = 1; i <= run.npeak; ++i) r.real(values(i));
+        r.end(out);
+    };
+    // Every stick mark goes from ymin up to ymax and back at one x.
+    std::string ys;
+    Record(ys).real(run.ymin).real(run.ymax).real(run.ymin);
+    ys += '\n';
+    // A reflection is visible when 2-theta is above zero: not the -1.0
+    // marker, not 0, not NaN.
+    const auto sticks = [&](std::initializer_list<std::string_view> xhead,
+                            std::initializer_list<std::string_view> yhead, bool extinct) {
+        text(xhead);
+        for (int i = 1; i <= run.npeak; ++i) {
+            if (!(run.tt(i) > 0.0f) || (run.extinct(i) != 0) != extinct) continue;
+            const float x = static_cast<float>(double{run.tt(i)} + run.zero);
+            char f[field_max];
+            const std::string_view xf(f, format_real(x, f));
+            Record(buf).field(xf).field(xf).field(xf).end(out);
+        }
+        text({"}"});
+        text(yhead);
+        for (int i = 1; i <= run.npeak; ++i) {
+            if (!(run.tt(i) > 0.0f) || (run.extinct(i) != 0) != extinct) continue;
+            out.write(ys);
+            out.flush();
+        }
+        text({"}"});
+    };
+
+    text({"set ", w, "(x) {"});
+    list(run.tt);
+    text({"}"});
+    text({"set ", w, "(dspaces) {"});
+    list(run.ds);
+    text({"}"});
+    sticks({w, "_x set {"}, {w, "_y set {"}, false);
+    sticks({"xextinct set {"}, {"yextinct set {"}, true);
+}
+
+} // namespace peakpos
