@@ -3,7 +3,6 @@
 #include "plot.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
