@@ -7,11 +7,11 @@ cd "$(dirname "$0")/.."
 bash scripts/install-test-deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPEAKPOS_REQUIRE_TEST_TOOLS=ON
 cmake --build build-test -j"$jobs"
 ctest --test-dir build-test --output-on-failure -j"$jobs"
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPEAKPOS_SANITIZE=ON
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPEAKPOS_SANITIZE=ON -DPEAKPOS_REQUIRE_TEST_TOOLS=ON
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
@@ -19,7 +19,7 @@ ctest --test-dir build-asan --output-on-failure -j"$jobs"
 # seed corpus and the inputs of crashes found before; a crash, a leak or a
 # sanitizer finding fails the script (the input is left in build-fuzz/).
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  -DPEAKPOS_FUZZ=ON -DPEAKPOS_TESTS=OFF
+  -DPEAKPOS_FUZZ=ON -DPEAKPOS_TESTS=OFF -DPEAKPOS_BENCH=OFF
 cmake --build build-fuzz -j"$jobs" --target fuzz_deck
 mkdir -p fuzz/corpus-work
 build-fuzz/fuzz/fuzz_deck -max_total_time="${PEAKPOS_FUZZ_SECONDS:-30}" -timeout=10 \

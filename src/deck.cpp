@@ -3,7 +3,6 @@
 #include "plot.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -328,11 +327,12 @@ float to_real(double v) {
 } // beyond the float range: infinity
 
 std::int32_t to_integer(double v, const ListRead& r, const ItemName& item) {
-    const double t = std::trunc(v);
-    if (!(t >= -2147483648.0 && t <= 2147483647.0))
+    // The conversion truncates toward zero; everything that truncates into
+    // the 32-bit range lies strictly between these two bounds.
+    if (!(v > -2147483649.0 && v < 2147483648.0))
         throw DeckError(r.field_line(), item.str(), "an integer from -2147483648 to 2147483647",
                         quoted(r.field()));
-    return static_cast<std::int32_t>(t);
+    return static_cast<std::int32_t>(v);
 }
 
 void read_name(Input& in, Run& run) {

@@ -1,6 +1,8 @@
 #include "plot.hpp"
 
+#include <bit>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 namespace peakpos {
@@ -10,8 +12,85 @@ namespace {
 constexpr std::size_t line_limit = 80;
 constexpr std::size_t field_max = 24; // " -" + at most 15 characters of "%.9G" text + "."
 
-// The field of v: blank, '-' or blank, then the magnitude as "%.9G" writes
-// it, with a point added where the text has none. Returns the length.
+__extension__ typedef unsigned __int128 u128;
+
+// The "%.9G" text of a float magnitude a whose text has no exponent (1E-04
+// <= a < 1E+09 once rounded to nine digits), with the point that the field
+// needs ("100."), worked out from a's exact value: the nine significant
+// digits rounded half to even, as printf rounds, and trailing zeros dropped.
+// Returns the end of the text, or nullptr when a needs the exponent form, is
+// zero, subnormal, infinite or NaN: the library formats those.
+// peakpos_fields_check (bench/) compares it with printf for every float.
+char* fixed_point_g9(float a, char* out) {
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(a);
+    const int biased = static_cast<int>(bits >> 23);
+    // 2^-14 <= a < 2^30 holds everything from just below 1E-04 to 1E+09.
+    if (biased < 127 - 14 || biased >= 127 + 30) return nullptr;
+    const int binary = biased - 127;               // 2^binary <= a < 2^(binary + 1)
+    const u128 m = (bits & 0x7FFFFFu) | 0x800000u; // a = m * 2^(binary - 23)
+    static constexpr std::uint64_t pow10[] = {
+        1,        10,        100,        1000,        10000,        100000,        1000000,
+        10000000, 100000000, 1000000000, 10000000000, 100000000000, 1000000000000, 10000000000000};
+    // k: the decimal exponent of a. floor(binary * log10(2)) is k or k - 1.
+    int k = (binary * 78913) >> 18;
+    std::uint64_t n = 0;
+    for (;;) {
+        if (k >= 9) return nullptr;
+        // n = a * 10^(8 - k) = m * 10^(8 - k) * 2^(binary - 23), rounded.
+        u128 num = m * pow10[8 - k];
+        const int shift = 23 - binary;
+        u128 q = num, r = 0, half = 0;
+        if (shift <= 0) {
+            q = num << -shift;
+        } else {
+            q = num >> shift;
+            r = num & ((u128{1} << shift) - 1);
+            half = u128{1} << (shift - 1);
+        }
+        if (q >= 1000000000) {
+            ++k;
+            continue;
+        }
+        n = static_cast<std::uint64_t>(q);
+        if (shift > 0 && (r > half || (r == half && (n & 1)))) ++n;
+        break;
+    }
+    if (n == 1000000000) { // rounded up into the next decade
+        n = 100000000;
+        ++k;
+    }
+    if (k < -4 || k >= 9) return nullptr;
+    // Nine digits, two at a time.
+    static constexpr char pairs[] = "00010203040506070809101112131415161718192021222324"
+                                    "25262728293031323334353637383940414243444546474849"
+                                    "50515253545556575859606162636465666768697071727374"
+                                    "75767778798081828384858687888990919293949596979899";
+    char digits[9];
+    std::uint32_t d = static_cast<std::uint32_t>(n);
+    digits[0] = static_cast<char>('0' + d / 100000000);
+    d %= 100000000;
+    for (int i = 7; i >= 1; i -= 2) {
+        std::memcpy(digits + i, pairs + 2 * (d % 100), 2);
+        d /= 100;
+    }
+    int len = 9;
+    while (digits[len - 1] == '0') --len;
+    char* p = out;
+    if (k >= 0) {
+        // The integer digits, then the point, then the fraction if any.
+        for (int i = 0; i <= k; ++i) *p++ = i < len ? digits[i] : '0';
+        *p++ = '.';
+        for (int i = k + 1; i < len; ++i) *p++ = digits[i];
+    } else {
+        *p++ = '0';
+        *p++ = '.';
+        for (int i = -1; i > k; --i) *p++ = '0';
+        std::memcpy(p, digits, static_cast<std::size_t>(len));
+        p += len;
+    }
+    return p;
+}
+
 std::size_t format_real(float v, char* out) {
     std::size_t n = 0;
     out[n++] = ' ';
@@ -30,6 +109,8 @@ std::size_t format_real(float v, char* out) {
     // to_chars with a precision gives exactly printf's "%.9g"; "%.9G" is its
     // upper-case form (E, INF, NAN).
     char* text = out + n;
+    if (char* end = fixed_point_g9(static_cast<float>(mag), text))
+        return static_cast<std::size_t>(end - out);
     char* end = std::to_chars(text, out + field_max - 1, mag, std::chars_format::general, 9).ptr;
     char* exponent = nullptr;
     bool point = false;
