@@ -4,7 +4,7 @@
 # their packages in scripts/test-deps.d/*.txt, one per line.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-pkgs=(cmake g++ make libgtest-dev)
+pkgs=(cmake g++ make git libgtest-dev clang-format)
 for list in "$here"/test-deps.d/*.txt; do
   [ -e "$list" ] || continue
   while read -r p _; do
