@@ -208,34 +208,34 @@ class ListRead {
     }
 
     // The text and line of the last value read, for a diagnostic about it.
-    const std::string& field() const { return field_; }
+    std::string_view field() const { return std::string_view(field_, nfield_); }
     long field_line() const { return field_line_; }
 
   private:
     int take() {
         const int c = in_.get();
-        kept_ = c != end_of_input && field_.size() < excerpt_max;
-        if (kept_) field_ += static_cast<char>(c);
+        kept_ = c != end_of_input && nfield_ < excerpt_max;
+        if (kept_) field_[nfield_++] = static_cast<char>(c);
         return c;
     }
     void give_back(int c) {
         in_.unget(c);
-        if (kept_) field_.pop_back();
+        if (kept_) --nfield_;
         kept_ = false;
     }
 
     [[noreturn]] void fail(const ItemName& item, const char* expected, int c) {
-        while (!ends_field(c) && field_.size() < excerpt_max) c = take();
-        while (!field_.empty() && ends_field(static_cast<unsigned char>(field_.back())))
-            field_.pop_back();
-        std::string found = field_.empty() ? "end of input" : quoted(field_);
-        if (c == end_of_input && !field_.empty()) found += " and then the end of input";
+        while (!ends_field(c) && nfield_ < excerpt_max) c = take();
+        while (nfield_ > 0 && ends_field(static_cast<unsigned char>(field_[nfield_ - 1])))
+            --nfield_;
+        std::string found = nfield_ == 0 ? "end of input" : quoted(field());
+        if (c == end_of_input && nfield_ > 0) found += " and then the end of input";
         throw DeckError(field_line_, item.str(), expected, found);
     }
 
     // One value, or a repeat count followed by a value or by nothing.
     void parse(const ItemName& item) {
-        field_.clear();
+        nfield_ = 0;
         field_line_ = in_.line();
         copies_ = 1;
         bool after_star = false;
@@ -317,7 +317,8 @@ class ListRead {
     std::int64_t copies_ = 0; // copies of the last value still to hand out
     bool has_value_ = false;  // false: the copies are null values
     double repeated_ = 0.0;
-    std::string field_; // the start of the value's text
+    char field_[excerpt_max]; // the start of the value's text
+    std::size_t nfield_ = 0;
     bool kept_ = false; // the last byte taken went into field_
     long field_line_ = 0;
 };
