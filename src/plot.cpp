@@ -106,11 +106,11 @@ std::size_t format_real(float v, char* out) {
         out[n++] = '.';
         return n;
     }
-    // to_chars with a precision gives exactly printf's "%.9g"; "%.9G" is its
-    // upper-case form (E, INF, NAN).
     char* text = out + n;
     if (char* end = fixed_point_g9(static_cast<float>(mag), text))
         return static_cast<std::size_t>(end - out);
+    // Everything else: to_chars with a precision gives exactly printf's
+    // "%.9g"; "%.9G" is its upper-case form (E, INF, NAN).
     char* end = std::to_chars(text, out + field_max - 1, mag, std::chars_format::general, 9).ptr;
     char* exponent = nullptr;
     bool point = false;
