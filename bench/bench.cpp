@@ -16,13 +16,13 @@
 //
 // Before timing, it checks that the in-memory script is byte for byte the
 // program's. Exit status 0 when it is (whatever the figures), 1 when not.
-#include "celcon.hpp"
-#include "deck.hpp"
-#include "io.hpp"
-#include "pipeline.hpp"
-#include "plot.hpp"
-#include "positions.hpp"
-#include "run.hpp"
+#include "peakpos/celcon.hpp"
+#include "peakpos/deck.hpp"
+#include "peakpos/io.hpp"
+#include "peakpos/pipeline.hpp"
+#include "peakpos/plot.hpp"
+#include "peakpos/positions.hpp"
+#include "peakpos/run.hpp"
 
 #include <algorithm>
 #include <chrono>

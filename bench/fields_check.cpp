@@ -8,7 +8,7 @@
 //
 // The script's formatting works the digits out itself where it can, so this
 // is the proof that it writes what "%.9G" writes.
-#include "plot.hpp"
+#include "peakpos/plot.hpp"
 
 #include <bit>
 #include <cmath>

@@ -4,10 +4,10 @@
 // Besides the sanitizers' findings it checks what a user relies on:
 // a refused deck writes nothing, a deck that reads gives a script of whole
 // lines, and a deck with CR LF line ends gives the same script as with LF.
-#include "deck.hpp"
-#include "io.hpp"
-#include "pipeline.hpp"
-#include "run.hpp"
+#include "peakpos/deck.hpp"
+#include "peakpos/io.hpp"
+#include "peakpos/pipeline.hpp"
+#include "peakpos/run.hpp"
 
 #include <cstdint>
 #include <cstdio>

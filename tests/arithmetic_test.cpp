@@ -1,6 +1,6 @@
 // Cell conversion and reflection positions, to the bit.
-#include "celcon.hpp"
-#include "positions.hpp"
+#include "peakpos/celcon.hpp"
+#include "peakpos/positions.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The deck reader: every free-format rule, every refusal, on small decks.
-#include "deck.hpp"
+#include "peakpos/deck.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 // The plot script: field text, line wrapping, records and flushes.
-#include "plot.hpp"
+#include "common/name.hpp"
+#include "peakpos/plot.hpp"
 
 #include <gtest/gtest.h>
 

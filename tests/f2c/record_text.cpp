@@ -1,6 +1,6 @@
 #include "record_text.hpp"
 
-#include "deck.hpp"
+#include "peakpos/deck.hpp"
 
 #include <cstdint>
 #include <cstdio>

@@ -9,8 +9,8 @@
 // or a single line "refused <why>" for a deck that cannot be read.
 #pragma once
 
-#include "io.hpp"
-#include "run.hpp"
+#include "peakpos/io.hpp"
+#include "peakpos/run.hpp"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
 #include "deck.hpp"
 
-#include "plot.hpp"
+#include "common/name.hpp"
 
 #include <algorithm>
 #include <cstdint>

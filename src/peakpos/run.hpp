@@ -1,6 +1,8 @@
 // The run record: everything one run reads, computes and writes.
 #pragma once
 
+#include "common/name.hpp"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +18,6 @@ template <typename T, std::size_t N> struct Array1 {
 };
 
 inline constexpr int maxpeak = 5000; // capacity of the reflection table
-inline constexpr int namelen = 25;   // width of the data-set name
 
 // Every field starts at zero; a deck value that is not given stays zero.
 struct Run {
