@@ -18,7 +18,7 @@
 namespace eval ::peakview::phases {
     # Okabe and Ito's palette, readable for colour-blind viewers (black,
     # kept for the measured data, and yellow, too pale on white, left out).
-    variable palette {#0072B2 #D55E00 #009E73 #CC79A7 #E69F00 #56B4E9}
+    variable palette {#0072b2 #d55e00 #009e73 #cc79a7 #e69f00 #56b4e9}
     variable timeLimitMs 5000
     # A plot script runs a dozen commands.
     variable commandLimit 100000
@@ -117,7 +117,7 @@ proc ::peakview::phases::evaluate {text source {limitMs ""}} {
     if {[string trim $text] eq ""} { refuse "$source: the plot script is empty" }
     # The script opens with " set NAME(x)" and a brace. Tcl drops the blanks around
     # NAME, so an all-blank name is the empty one.
-    if {![regexp {^[ ]*set ([^\n]*)\(x\) \{} $text -> name]} {
+    if {![regexp {^[ \t\r\n]*set ([^\n]*)\(x\) \{} $text -> name]} {
         refuse "$source does not look like a peakpos plot script (no \"set NAME(x) \{\" first)"
     }
     set name [string trim $name " "]
@@ -171,6 +171,9 @@ proc ::peakview::phases::record {name source tt d filled} {
     if {[catch {set ttv [vectorValues $tt]; set dv [vectorValues $d]} msg]} {
         refuse "$source: the lists of ${name}: $msg"
     }
+    # The lists as lists, each entry the text the script wrote.
+    set tt [lrange $tt 0 end]
+    set d [lrange $d 0 end]
     set all [concat $ttv $dv]
     if {[llength $all] > 0 && [llength [lsearch -all -exact -not $all NaN]] == 0} {
         refuse "$source: every 2θ and d of ${name} is not a number: the deck's cell is no cell"

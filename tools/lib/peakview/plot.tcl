@@ -6,7 +6,8 @@
 #   peakview::plot::writePng GRAPH FILE W H, writePs GRAPH FILE W H
 
 namespace eval ::peakview::plot {
-    variable dataColour #000000
+    # Near black, and apart from the black of the axes and text.
+    variable dataColour #202020
     # A tick row's height and the gap below it, as parts of the data's range.
     variable rowHeight 0.08
     variable rowGap 0.03
@@ -72,8 +73,11 @@ proc ::peakview::plot::layout {phases pattern options} {
     set xs {}
     if {[dict size $pattern] > 0} {
         set n [llength [dict get $pattern x]]
+        # Error bars are drawn where each has a few pixels' room of its own.
+        set sigma [dict get $pattern sigma]
+        if {$n > [lindex [dict get $options size] 0] / 4} { set sigma {} }
         lappend elements [dict create name data x [dict get $pattern x] y [dict get $pattern y] \
-            sigma [dict get $pattern sigma] colour $dataColour dashes {} width 1 \
+            sigma $sigma colour $dataColour dashes {} width 1 \
             label "[file tail [dict get $pattern source]] ($n points)" axis y trace both]
         lappend xs {*}[bounds [dict get $pattern x]]
         lassign [bounds [dict get $pattern y]] dlo dhi
@@ -165,26 +169,36 @@ proc ::peakview::plot::draw {widget layout width height} {
     if {[llength [dict get $layout y2range]] > 0} {
         $g axis configure y2 -hide no -title "stick height"
     }
-    set shown {}
+    set drawn {}
+    set keys {}
     foreach e [dict get $layout elements] {
         set name [dict get $e name]
         set xv [blt::vector create ::peakview::plot::x_$name]
         set yv [blt::vector create ::peakview::plot::y_$name]
         $xv set [dict get $e x]
         $yv set [dict get $e y]
-        $g element create $name -xdata $xv -ydata $yv -symbol none -linewidth [dict get $e width] \
-            -color [dict get $e colour] -dashes [dict get $e dashes] -label [dict get $e label] \
+        set style [list -symbol none -linewidth [dict get $e width] -color [dict get $e colour] \
+                       -dashes [dict get $e dashes]]
+        $g element create $name -xdata $xv -ydata $yv {*}$style -label "" \
             -mapy [dict get $e axis] -trace [dict get $e trace]
         if {[llength [dict get $e sigma]] > 0} {
             set sv [blt::vector create ::peakview::plot::s_$name]
             $sv set [dict get $e sigma]
             $g element configure $name -yerror $sv -showerrorbars y -errorbarcolor #7f7f7f
         }
-        lappend shown $name
+        # The legend entry: an element without points in the same style,
+        # so that the legend's order need not be the drawing order.
+        if {[dict get $e label] ne ""} {
+            $g element create key_$name {*}$style -label [dict get $e label]
+            lappend keys key_$name
+        }
+        lappend drawn $name
     }
-    # Drawn in the order created (a phase's forbidden sticks over its
-    # allowed ones); the legend lists the last drawn first.
-    $g element show [lreverse $shown]
+    # The sticks phase by phase, each phase's forbidden sticks over its
+    # allowed ones, and the measured data over them all. The legend lists
+    # the elements in the reverse of the drawing order.
+    set data [lsearch -all -inline -exact $drawn data]
+    $g element show [concat [lreverse $keys] [lsearch -all -inline -exact -not $drawn data] $data]
     return $g
 }
 
