@@ -71,26 +71,23 @@ proc pictureRows {file} {
 # for each group of neighbouring columns that hold a vertical run of at
 # least MINRUN pixels of it (a legend swatch, a horizontal line, has none).
 proc sticksOf {rows colour {minrun 8}} {
-    set height [llength $rows]
-    set width [llength [lindex $rows 0]]
-    set columns {}
-    for {set x 0} {$x < $width} {incr x} {
-        set run 0
-        set top -1
-        set bottom -1
-        for {set y 0} {$y < $height} {incr y} {
-            if {[lindex $rows $y $x] eq $colour} {
-                incr run
-                if {$run >= $minrun} {
-                    if {$top < 0} { set top [expr {$y - $run + 1}] }
-                    set bottom $y
-                }
-            } else {
-                set run 0
+    # Row by row, the length of the run of COLOUR that ends there, by column.
+    set runs [dict create]
+    set y 0
+    foreach row $rows {
+        set next [dict create]
+        foreach x [lsearch -all -exact $row $colour] {
+            set run [expr {[dict exists $runs $x] ? [dict get $runs $x] + 1 : 1}]
+            dict set next $x $run
+            if {$run >= $minrun} {
+                if {![info exists tops($x)]} { set tops($x) [expr {$y - $run + 1}] }
+                set bottoms($x) $y
             }
         }
-        if {$top >= 0} { lappend columns [list $x $top $bottom] }
+        set runs $next
+        incr y
     }
+    set columns [lmap x [lsort -integer [array names tops]] { list $x $tops($x) $bottoms($x) }]
     set sticks {}
     foreach c $columns {
         lassign $c x top bottom

@@ -14,7 +14,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in bin/peakpos bin/peakview; do
     [ -x "$prefix/$f" ] || fail "$f was not installed as an executable"
 done
-for f in share/man/man1/peakpos.1 share/man/man1/peakview.1; do
+for f in share/man/man1/peakpos.1 share/man/man1/peakview.1 share/peakpos/tcl/peakview/pkgIndex.tcl; do
     [ -f "$prefix/$f" ] || fail "$f was not installed"
 done
 

@@ -191,7 +191,7 @@ proc ::peakview::phases::record {name source tt d filled} {
         set lo {}
         set hi {}
         foreach {x1 x2 x3} $xs {y1 y2 y3} $ys {
-            if {![finite $x1] || $x2 != $x1 || $x3 != $x1} {
+            if {$x1 in {NaN Inf -Inf} || $x2 != $x1 || $x3 != $x1} {
                 refuse "$source: a stick of $xv is not three points at one finite x"
             }
             lappend sx $x1
@@ -232,10 +232,12 @@ proc ::peakview::phases::match {phase ttv dv} {
         set ai {}
         set ei {}
         set sum 0.0
+        set na [llength $ax]
+        set ne [llength $ex]
         foreach i $visible {
             set t [expr {[lindex $ttv $i] + $z}]
-            set ra [expr {$ia < [llength $ax] ? abs([lindex $ax $ia] - $t) : Inf}]
-            set re [expr {$ie < [llength $ex] ? abs([lindex $ex $ie] - $t) : Inf}]
+            set ra [expr {$ia < $na ? abs([lindex $ax $ia] - $t) : Inf}]
+            set re [expr {$ie < $ne ? abs([lindex $ex $ie] - $t) : Inf}]
             if {$ra <= $re} {
                 set sum [expr {$sum + [lindex $ax $ia] - [lindex $ttv $i]}]
                 lappend ai $i
@@ -251,6 +253,8 @@ proc ::peakview::phases::match {phase ttv dv} {
         if {$best eq "" || $worst < [lindex $best 0]} {
             set best [list $worst $ai $ei [expr {$sum / [llength $visible]}]]
         }
+        # Within the rounding of single precision: no need to try further.
+        if {$worst < 1e-3} break
     }
     lassign $best worst ai ei zero
     dict set phase allowed index $ai
