@@ -95,8 +95,8 @@ proc ::peakview::phases::vectorValues {list} {
     return [lmap t $list { number $t }]
 }
 
-# The command a script calls as one of its vectors: keeps the list in the
-# namespace variable filled, keyed by the vector's name.
+# Returns nothing: the command a script calls as one of its vectors, which
+# keeps the values in the namespace variable filled, by the vector's name.
 proc ::peakview::phases::vectorSet {vector args} {
     variable filled
     if {[llength $args] != 2 || [lindex $args 0] ne "set"} {

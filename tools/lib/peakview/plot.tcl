@@ -2,8 +2,9 @@
 # legend, the axes, and the pictures written from it. Needs Tk and BLT.
 #
 #   peakview::plot::layout PHASES PATTERN OPTIONS   the elements to draw (no Tk needed)
-#   peakview::plot::draw WIDGET LAYOUT              a BLT graph of the layout
+#   peakview::plot::draw WIDGET LAYOUT W H          a BLT graph of the layout
 #   peakview::plot::writePng GRAPH FILE W H, writePs GRAPH FILE W H
+#   peakview::plot::interact GRAPH PHASES           the window's readout and zoom
 
 namespace eval ::peakview::plot {
     # Near black, and apart from the black of the axes and text.
@@ -212,7 +213,8 @@ proc ::peakview::plot::writePng {g file width height} {
     image delete $img
 }
 
-# Writes GRAPH as PostScript WIDTH by HEIGHT (points) to FILE; returns nothing.
+# Writes GRAPH as PostScript, WIDTH by HEIGHT pixels on the page, to FILE;
+# returns nothing.
 proc ::peakview::plot::writePs {g file width height} {
     if {[catch {$g postscript output $file -width $width -height $height -maxpect no \
                     -decorations no -center yes} msg]} {
@@ -246,6 +248,7 @@ proc ::peakview::plot::point {g phases px py} {
     }
     set x [$g axis invtransform x $px]
     set y [$g axis invtransform y $py]
+    # Three pixels either side, in degrees.
     set tolerance [expr {abs([$g axis invtransform x [expr {$px + 3}]] - $x)}]
     set text [::peakview::readout::pointer $x $y]
     set near [::peakview::readout::near $phases $x $tolerance]

@@ -37,12 +37,6 @@ proc ::peakview::readout::near {phases x tolerance} {
     }}] $found]
 }
 
-# Returns the tolerance in degrees that PIXELS stand for on an x axis
-# from XMIN to XMAX drawn WIDTH pixels wide.
-proc ::peakview::readout::tolerance {pixels xmin xmax width} {
-    return [expr {$pixels * abs($xmax - $xmin) / max($width, 1)}]
-}
-
 # Returns one line on STICK (a dict from near): its phase, 2θ and d.
 proc ::peakview::readout::describe {stick} {
     set name [dict get $stick phase]
