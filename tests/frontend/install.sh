@@ -32,7 +32,7 @@ for page in peakpos peakview; do
         fail "man $page has no EXIT STATUS section"
 done
 
-"$prefix/bin/peakview" --help | grep -q '^usage: peakview' || fail "installed peakview --help"
+help=$("$prefix/bin/peakview" --help) && [[ $help == "usage: peakview"* ]] || fail "installed peakview --help"
 if [ -n "$xvfb" ]; then
     "$prefix/bin/peakpos" < "$src/examples/nacl.deck" |
         "$xvfb" -a "$prefix/bin/peakview" --png "$prefix/nacl.png"
