@@ -1,5 +1,6 @@
 #include "check.hpp"
 
+#include "celcon.hpp"
 #include "common/name.hpp"
 #include "pipeline.hpp"
 #include "plot.hpp"
@@ -116,9 +117,7 @@ bool check_cell(const Cell& cell, const Run& run, const Recorder& where,
                                   ", not above 1: the cell is taken as a reciprocal cell (a*, "
                                   "b*, c* and their angles); lengths in nm? a direct cell wants "
                                   "them in the wavelength's unit"});
-    const bool volume =
-        std::isfinite(run.rcv) && run.rcv != 0 && std::isfinite(run.vol) && run.vol != 0;
-    bool finite = volume;
+    bool finite = std::isfinite(run.rcv) && run.rcv != 0 && std::isfinite(run.vol) && run.vol != 0;
     for (int i = 1; i <= 6; ++i) finite = finite && std::isfinite(run.prcp(i));
     if (finite) return false;
     const float lengths[] = {cell.a, cell.b, cell.c};
@@ -128,16 +127,22 @@ bool check_cell(const Cell& cell, const Run& run, const Recorder& where,
     std::string what = "the cell " + text_of(cell.a) + " " + text_of(cell.b) + " " +
                        text_of(cell.c) + " " + text_of(cell.alpha) + " " + text_of(cell.beta) +
                        " " + text_of(cell.gamma);
+    // The conversion divides by the sines, taken from the rounded cosines.
+    int flat = 0;
+    const float angles[] = {cell.alpha, cell.beta, cell.gamma};
+    for (int i = 3; i >= 1; --i)
+        if (std::fabs(static_cast<float>(std::cos(double{angles[i - 1]} * K))) == 1.0f) flat = i;
     Position at = where.at(Read::cell, 4);
     if (bad_length > 0) {
         what += " has a length that is not a number above 0";
         at = where.at(Read::cell, bad_length);
-    } else if (!volume) {
+    } else if (flat > 0) {
+        what += " has an angle of 0 or 180, or within about 0.014 of it, whose sine is 0";
+        at = where.at(Read::cell, 3 + flat);
+    } else {
         what += " has no volume (" + text_of(run.rcv) +
                 "): its angles cannot close a cell (each must be below the sum of the other two, "
                 "and the three below 360)";
-    } else {
-        what += " has an angle of 0 or 180, or within about 0.014 of it, whose sine is 0";
     }
     out.push_back(Warning{at, what + ": d and 2theta mean nothing"});
     return true;
@@ -175,7 +180,7 @@ void check_reflections(const Run& run, const Recorder& where, bool explained,
     struct Kind {
         int count = 0;
         Position next;
-    } repeats, flags;
+    } zeros, repeats, flags;
     const auto add = [&](Kind& kind, Position at, std::string what) {
         if (++kind.count <= shown_max) out.push_back(Warning{at, std::move(what)});
         if (kind.count == shown_max + 1) kind.next = at;
@@ -183,7 +188,10 @@ void check_reflections(const Run& run, const Recorder& where, bool explained,
     std::map<std::array<std::int32_t, 3>, int> first;
     for (int i = 1; i <= run.npeak; ++i) {
         const auto [it, fresh] = first.try_emplace({run.h(i), run.k(i), run.l(i)}, i);
-        if (!fresh)
+        if (run.h(i) == 0 && run.k(i) == 0 && run.l(i) == 0)
+            add(zeros, where.at(Read::h, i),
+                "reflection " + std::to_string(i) + " has the indices 0 0 0: no reflection");
+        else if (!fresh)
             add(repeats, where.at(Read::h, i),
                 "reflection " + std::to_string(i) + " (" + std::to_string(run.h(i)) + " " +
                     std::to_string(run.k(i)) + " " + std::to_string(run.l(i)) +
@@ -195,6 +203,9 @@ void check_reflections(const Run& run, const Recorder& where, bool explained,
                     ": any flag but 0 marks an extinct reflection, but a flag other than 0 and 1 "
                     "is often an index on the wrong line");
     }
+    if (zeros.count > shown_max)
+        out.push_back(Warning{zeros.next, std::to_string(zeros.count - shown_max) +
+                                              " more reflections have the indices 0 0 0"});
     if (repeats.count > shown_max)
         out.push_back(Warning{repeats.next, std::to_string(repeats.count - shown_max) +
                                                 " more reflections repeat an earlier one"});
