@@ -41,9 +41,8 @@ TEST_P(Mistakes, GiveTheirWarning) {
     EXPECT_EQ(warnings_of(GetParam().deck), GetParam().warnings) << GetParam().mistake;
 }
 
-const std::string dropped = " is not read: a read ends with its last value and drops the rest "
-                            "of its line";
-const std::string slid = dropped + " (npeak too small, one reflection per line, or a line "
+const std::string dropped = " is not read: a read ignores the rest of its last line";
+const std::string slid = dropped + " (one reflection per line, npeak too small, or a line "
                                    "missing?)\n";
 const std::string odd_flag = ": any flag but 0 marks an extinct reflection, but a flag other "
                              "than 0 and 1 is often an index on the wrong line\n";

@@ -132,8 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "2\t1\t0\t0\t5.63999987\t15.6936054\t0\n",
                     false,
                     "peakpos: line 5, column 5: warning: \"1 0\" after h(2) is not read: a read "
-                    "ends with its last value and drops the rest of its line (npeak too small, one "
-                    "reflection per line, or a line missing?)\n"
+                    "ignores the rest of its last line (one reflection per line, npeak too small, "
+                    "or a line missing?)\n"
                     "peakpos: line 6, column 5: warning: \"0 0\" after k(2) is not read"},
         CommandCase{"a refused deck checked: the plain run's refusal",
                     {"--check"},

@@ -52,13 +52,13 @@ class Recorder final : public DeckObserver {
                     std::to_string(run_.npeak) + " the " + name(read) + " read takes no value";
         } else {
             what += " after " + last_item(read, taken) +
-                    " is not read: a read ends with its last value and drops the rest of its line";
+                    " is not read: a read ignores the rest of its last line";
             if (read == Read::cell || read == Read::range)
                 what += " (a value too many, or a decimal comma?)";
             else if (read == Read::npeak)
                 what += " (is the npeak line missing?)";
             else
-                what += " (npeak too small, one reflection per line, or a line missing?)";
+                what += " (one reflection per line, npeak too small, or a line missing?)";
         }
         warnings_.push_back(Warning{at, what});
     }
