@@ -45,12 +45,12 @@ constexpr std::size_t excerpt_max = 40; // bytes of a bad field shown in a diagn
 constexpr int kept_digits = 40;         // significant digits of a value; later ones are dropped
 constexpr std::int64_t max_exponent = 99999999;
 
-// The deck as a stream of bytes with line and column numbers (kept as the
-// offset where the line begins, so that counting costs nothing a byte). A carriage
-// return directly before a line feed belongs to the line end; the first one
-// that does not is remembered, since it looks like a line end and is not.
-// Reads in blocks and never holds more than one block, however long the
-// lines.
+// The deck as a stream of bytes with line numbers, and columns worked out
+// from the offset where the line begins (nothing is counted per byte). A
+// carriage return directly before a line feed belongs to the line end; the
+// first one that does not is remembered, since it looks like a line end and
+// is not. Reads in blocks and never holds more than one block, however long
+// the lines.
 class Input {
   public:
     explicit Input(ByteSource& src) : src_(src) {}
