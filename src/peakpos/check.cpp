@@ -108,7 +108,7 @@ struct Cell {
     float a, b, c, alpha, beta, gamma;
 };
 
-// Returns true when the cell has no volume.
+// Returns true when the cell is no cell: no volume, or an angle whose sine is 0.
 bool check_cell(const Cell& cell, const Run& run, const Recorder& where,
                 std::vector<Warning>& out) {
     if (!(cell.a > 1.0f))
