@@ -312,7 +312,8 @@ class ListRead {
     [[noreturn]] void fail(const ItemName& item, const char* expected, int c) {
         // A field that begins right after a value's last byte, with no
         // separator between: a letter glued to a number. The value's text
-        // is on the line before the field, as far as the block in hand holds.
+        // stands right before the field on its line (as far as the block in
+        // hand still holds it).
         std::string_view value = in_.before(field_offset_, excerpt_max);
         std::size_t n = value.size();
         while (n > 0 && !ends_field(static_cast<unsigned char>(value[n - 1]))) --n;
