@@ -7,17 +7,42 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace peakhkl {
 namespace {
 
-// A CIF fixture in the test's temporary directory; returns its path.
+// The CIF fixtures by name. An argument "@NAME" stands for the file
+// NAME.cif, written by the test that uses it (each test is a process of its
+// own, and they run in parallel).
+std::map<std::string, std::string>& fixtures() {
+    static std::map<std::string, std::string> texts;
+    return texts;
+}
+
 std::string cif_file(const std::string& name, const std::string& text) {
-    const std::string path = testing::TempDir() + "peakhkl_" + name + ".cif";
-    std::ofstream(path) << text;
-    return path;
+    fixtures()[name] = text;
+    return "@" + name;
+}
+
+// args with each "@NAME" replaced by the path of NAME.cif, written in a
+// directory of this process's own; the paths to remove are added to written.
+std::vector<std::string> with_files(std::vector<std::string> args,
+                                    std::vector<std::string>& written) {
+    for (std::string& arg : args) {
+        if (arg.empty() || arg[0] != '@') continue;
+        const std::string dir = testing::TempDir() + "peakhkl_" + std::to_string(getpid());
+        mkdir(dir.c_str(), 0700);
+        const std::string path = dir + "/" + arg.substr(1) + ".cif";
+        std::ofstream(path) << fixtures().at(arg.substr(1));
+        written.push_back(path);
+        arg = path;
+    }
+    return args;
 }
 
 const std::string cell = "_cell_length_a 5.64\n_cell_length_b 5.64\n_cell_length_c 5.64\n"
@@ -43,7 +68,10 @@ class Refuses : public testing::TestWithParam<Refusal> {};
 
 TEST_P(Refuses, WithWhereAndWhat) {
     const Refusal& c = GetParam();
-    const Outcome o = run(c.args);
+    std::vector<std::string> written;
+    const Outcome o = run(with_files(c.args, written));
+    for (const std::string& path : written) std::remove(path.c_str());
+    if (!written.empty()) rmdir(written[0].substr(0, written[0].rfind('/')).c_str());
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.out, "");
     EXPECT_EQ(o.err.rfind("peakhkl: ", 0), 0u) << o.err;
