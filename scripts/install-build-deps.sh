@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs, on a Debian machine, what building peakpos and peakhkl needs and
 # is not there yet: CMake, a C++ compiler, make, and gemmi's headers with the
-# two header libraries it uses. Runs as root, or through sudo.
+# two header libraries it uses. Packages named as arguments are installed
+# with them (scripts/install-test-deps.sh passes the test suite's). Runs as
+# root, or through sudo.
 set -euo pipefail
-pkgs=(cmake g++ make gemmi-dev tao-pegtl-dev libstb-dev)
+pkgs=(cmake g++ make gemmi-dev tao-pegtl-dev libstb-dev "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
