@@ -81,7 +81,8 @@ proc ::peakview::labels::columns {box pad} {
 # pixel row of its top), w and h (the label's size in pixels), group, tt
 # and mult (see order). A label is centred on its stick, its bottom GAP
 # pixels above the stick's top; where that place is taken it may go up by
-# its own height plus GAP, up to TIERS places in all. A label must lie
+# its own height plus 5 GAP, up to TIERS places in all (the wider gap
+# between tiers makes two labels one above the other read as two). A label must lie
 # within the box BOUNDS (the plot area), and keep at least GAP pixels from
 # every box of TAKEN (title, legend) and from every label kept before it;
 # the first place that does is its place, else it is dropped.
@@ -101,7 +102,7 @@ proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
         set x1 [expr {$x0 + $w}]
         set found ""
         for {set t 0} {$t < $tiers && $found eq ""} {incr t} {
-            set y1 [expr {$y - $gap - $t * ($h + $gap)}]
+            set y1 [expr {$y - $gap - $t * ($h + 5 * $gap)}]
             set box [list $x0 [expr {$y1 - $h}] $x1 $y1]
             if {$x0 < $bx0 || $x1 > $bx1 || $y1 - $h < $by0 || $y1 > $by1} {
                 continue
@@ -135,4 +136,84 @@ proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
         lappend kept [list $id $found]
     }
     return [dict create kept $kept dropped $dropped]
+}
+
+# Returns the line that says how many of the labels were dropped.
+proc ::peakview::labels::note {dropped total} {
+    return "$dropped of $total labels dropped where the sticks crowd"
+}
+
+# Returns the layout result (see layout) of the labels it draws on the BLT
+# graph G as text markers, after deleting those it drew before: one
+# label over each stick of STICKS, dicts with the keys id, x and y (the
+# stick's position and the top of its mark, in the coordinates of the x
+# axis and of the axis named by the key axis, y where it is absent), text,
+# colour, group, tt and mult. Labels stand upright (rotated a quarter
+# turn, as powder plots label their tick marks), in FONT. They keep within
+# the plot area and clear of the title, of the legend and of the line that
+# says how many were dropped, drawn in the top left corner of the plot
+# area where there are any. Sticks outside the shown x range take part in
+# nothing.
+proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
+    foreach marker [$g marker names peakview-label*] {
+        $g marker delete $marker
+    }
+    lassign [$g axis limits x] xmin xmax
+    lassign [$g axis limits y] ymin ymax
+    lassign [$g transform $xmin $ymax] px0 py0
+    lassign [$g transform $xmax $ymin] px1 py1
+    set bounds [list $px0 $py0 $px1 $py1]
+    set taken {}
+    lassign [$g extents legend] lx ly lw lh
+    if {$lw > 0 && $lh > 0} {
+        lappend taken [list $lx $ly [expr {$lx + $lw}] [expr {$ly + $lh}]]
+    }
+    set title [$g cget -title]
+    if {$title ne ""} {
+        set tw [font measure [$g cget -font] $title]
+        set cx [expr {([winfo width $g] - $tw) / 2.0}]
+        lappend taken [list $cx 0 [expr {$cx + $tw}] [$g extents topmargin]]
+    }
+    set height [font metrics $font -linespace]
+    set shown {}
+    set texts [dict create]
+    foreach stick $sticks {
+        if {[dict get $stick x] < $xmin || [dict get $stick x] > $xmax} {
+            continue
+        }
+        set axis [expr {[dict exists $stick axis] ? [dict get $stick axis] : "y"}]
+        dict set stick x [$g axis transform x [dict get $stick x]]
+        dict set stick y [$g axis transform $axis [dict get $stick y]]
+        # Upright: the width on the screen is the line height.
+        dict set stick w $height
+        dict set stick h [font measure $font [dict get $stick text]]
+        dict set texts [dict get $stick id] $stick
+        lappend shown $stick
+    }
+    # The line on the dropped labels needs its place before the labels
+    # take theirs; it is drawn only where some are dropped.
+    set total [llength $shown]
+    set widest [font measure $font [note $total $total]]
+    set note [list [expr {$px0 + 4}] [expr {$py0 + 4}] [expr {$px0 + 4 + $widest}] \
+                  [expr {$py0 + 4 + $height}]]
+    set result [layout $shown $taken $bounds $tiers $gap]
+    if {[dict get $result dropped] > 0} {
+        set result [layout $shown [linsert $taken end $note] $bounds $tiers $gap]
+    }
+    set n 0
+    foreach kept [dict get $result kept] {
+        lassign $kept id box
+        lassign $box x0 y0 x1 y1
+        set stick [dict get $texts $id]
+        $g marker create text -name peakview-label[incr n] -text [dict get $stick text] \
+            -rotate 90 -anchor center -font $font -foreground [dict get $stick colour] \
+            -coords [$g invtransform [expr {($x0 + $x1) / 2.0}] [expr {($y0 + $y1) / 2.0}]]
+    }
+    set dropped [dict get $result dropped]
+    if {$dropped > 0} {
+        $g marker create text -name peakview-label-dropped -anchor nw -font $font \
+            -text [note $dropped $total] \
+            -coords [$g invtransform [lindex $note 0] [lindex $note 1]]
+    }
+    return $result
 }
