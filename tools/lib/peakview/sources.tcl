@@ -8,7 +8,7 @@
 # reflection's multiplicity.
 #
 # Every procedure that fails raises an error with the error code
-# {PEAKVIEW SOURCE} and a message that names the phase argument and, for a
+# {PEAKVIEW INPUT} and a message that names the phase argument and, for a
 # refusal by a tool, carries the tool's own message; the viewer prints it
 # and exits with status 2.
 
@@ -21,7 +21,7 @@ namespace eval ::peakview::sources {
 
 # Raises the source error with the message made of the arguments.
 proc ::peakview::sources::fail {args} {
-    return -code error -errorcode {PEAKVIEW SOURCE} [join $args ""]
+    return -code error -errorcode {PEAKVIEW INPUT} [join $args ""]
 }
 
 # Returns script, cif or deck: what the text of a phase argument is.
@@ -303,4 +303,44 @@ proc ::peakview::sources::load {arg options} {
             file delete $file
         }
     }
+}
+
+# Returns the upper end of the 2-theta range of PATTERN (a dict from the
+# data reader, {} for none), or "" where there is none.
+proc ::peakview::sources::data_end {pattern} {
+    if {[dict size $pattern] == 0 || [llength [dict get $pattern x]] == 0} {
+        return ""
+    }
+    return [tcl::mathfunc::max {*}[dict get $pattern x]]
+}
+
+# Returns the phase records (see phases.tcl) of the phase arguments ARGS,
+# coloured in order: each the record of its plot script, with three more
+# keys, all in the order of the script's lists: kind (script, deck or cif),
+# hkl (each reflection's "h k l"; empty for a plot script, whose indices
+# are unknown), multiplicity (each from peakhkl's table; empty elsewhere)
+# and warnings (what peakpos --check and peakhkl said). OPTIONS is a dict
+# as for load, without datamax, and with limit (the plot script's time
+# limit in ms); PATTERN the measured pattern ({} for none), whose upper
+# end is a CIF's 2-theta limit where --tt-max is not given.
+proc ::peakview::sources::phases {args options pattern} {
+    dict set options datamax [data_end $pattern]
+    set records {}
+    foreach arg $args {
+        set what [expr {$arg eq "-" ? "standard input" : $arg}]
+        set source [load $arg $options]
+        set phase [::peakview::phases::evaluate [dict get $source script] $what \
+                       [dict get $options limit]]
+        set rows [dict get $source reflections]
+        if {[dict get $source kind] ne "script"} {
+            match $what [dict get $phase tt] $rows 4
+        }
+        dict set phase kind [dict get $source kind]
+        dict set phase hkl [lmap row $rows { join [lrange $row 0 2] " " }]
+        dict set phase multiplicity [lmap row $rows { lindex $row 6 }]
+        dict set phase warnings [dict get $source warnings]
+        dict set phase colour [::peakview::phases::colour [llength $records]]
+        lappend records $phase
+    }
+    return $records
 }
