@@ -138,6 +138,50 @@ proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
     return [dict create kept $kept dropped $dropped]
 }
 
+# Returns the sticks to label (dicts for draw) of PHASES (phase records
+# with hkl lists) as the plot's LAYOUT draws them: the allowed sticks, and
+# with WHICH "all" the forbidden ones too where they are shown. Each
+# label stands over the top of its mark as drawn (its tick in a row under
+# the measured pattern, or the stick itself), in the phase's colour;
+# sticks whose indices are unknown get none.
+proc ::peakview::labels::sticks {phases layout which} {
+    set elements [dict create]
+    foreach e [dict get $layout elements] {
+        dict set elements [dict get $e name] $e
+    }
+    set kinds [expr {$which eq "all" ? {allowed extinct} : {allowed}}]
+    set found {}
+    set k 0
+    foreach phase $phases {
+        foreach kind $kinds {
+            if {![dict exists $elements $kind$k]} {
+                continue
+            }
+            set e [dict get $elements $kind$k]
+            # The top of each mark, by its x: the higher of its two ends.
+            set tops [dict create]
+            foreach {x1 x2} [dict get $e x] {y1 y2} [dict get $e y] {
+                set top [expr {max($y1, $y2)}]
+                if {![dict exists $tops $x1] || [dict get $tops $x1] < $top} {
+                    dict set tops $x1 $top
+                }
+            }
+            set mults [dict get $phase multiplicity]
+            foreach x [dict get $phase $kind x] i [dict get $phase $kind index] {
+                set hkl [lindex [dict get $phase hkl] $i]
+                if {$i eq "" || $hkl eq "" || ![dict exists $tops $x]} {
+                    continue
+                }
+                lappend found [dict create id $k.$kind.$i x $x y [dict get $tops $x] \
+                    axis [dict get $e axis] text [text {*}$hkl] colour [dict get $e colour] \
+                    group $k tt [lindex [dict get $phase tt] $i] mult [lindex $mults $i]]
+            }
+        }
+        incr k
+    }
+    return $found
+}
+
 # Returns the line that says how many of the labels were dropped.
 proc ::peakview::labels::note {dropped total} {
     return "$dropped of $total labels dropped where the sticks crowd"
