@@ -209,9 +209,9 @@ TEST_P(Refusals, SayWhereAndWhat) {
 INSTANTIATE_TEST_SUITE_P(
     BadDecks, Refusals,
     testing::Values(
-        FatalCase{"empty input", "", "line 1: dnam: expected the name line, found end of input"},
+        FatalCase{"empty input", "", "line 1: the name line: expected a line, found end of input"},
         FatalCase{"end inside the name line", "NaCl",
-                  "line 1: dnam: expected the end of the name line, found end of input"},
+                  "line 1: the name line: expected the end of the line, found end of input"},
         FatalCase{"end after line 3", cell, "line 4: npeak: expected a number, found end of input"},
         FatalCase{"end inside the cell", "NaCl\n5.64 5.64\n",
                   "line 3: c: expected a number, found end of input"},
@@ -222,62 +222,82 @@ INSTANTIATE_TEST_SUITE_P(
         FatalCase{"npeak 0 needs the k line", cell + "0\n\n",
                   "line 6: k: expected the end of the line, found end of input"},
         FatalCase{"letters for a number", cell + "five\n",
-                  "line 4: npeak: expected a number, found \"five\""},
+                  "line 4, column 1: npeak: expected a number, found \"five\""},
         FatalCase{"letters inside a list", cell + "3\n1 x2 3\n",
-                  "line 5: h(2): expected a number, found \"x2\""},
+                  "line 5, column 3: h(2): expected a number, found \"x2\""},
+        FatalCase{"a letter glued to a number is named after it", "NaCl\n5.43l 5.43 5.43\n",
+                  "line 2, column 5: b: expected a number, found \"l\" right after 5.43"},
+        FatalCase{"a combining overline after an index", cell + "2\n1\xCC\x84 0\n",
+                  "line 5, column 2: h(2): expected a number, found \"\\xCC\\x84\" right after "
+                  "1"},
+        FatalCase{"a letter after a blank is not glued", "NaCl\n5.43 l\n",
+                  "line 2, column 6: b: expected a number, found \"l\""},
+        FatalCase{"the column counts bytes, tabs and the CR of CR LF as one",
+                  "NaCl\r\n\t5.64 \xC3\xA9\n",
+                  "line 2, column 7: b: expected a number, found \"\\xC3\\xA9\""},
         FatalCase{"a control byte for a number", cell + "1\n\x01\n",
-                  "line 5: h(1): expected a number, found \"\\x01\""},
+                  "line 5, column 1: h(1): expected a number, found \"\\x01\""},
         FatalCase{"a lone CR is data", "NaCl\n5.64\r 5.64 5.64 90 90 90 1.54\n",
-                  "line 2: b: expected a number, found \"\\x0D\""},
+                  "line 2, column 5: b: expected a number, found \"\\x0D\" right after 5.64; the "
+                  "lone CR (an old Mac line end) at line 2, column 5 does not end a line"},
+        FatalCase{"lines that end in a lone CR", "NaCl\r5.64 5.64 5.64 90 90 90 1.54\r0 100 0\r",
+                  "line 1: the name line: expected the end of the line, found end of input; the "
+                  "lone CR (an old Mac line end) at line 1, column 5 does not end a line"},
         FatalCase{"repeat count zero", "NaCl\n0*5.64\n",
-                  "line 2: a: expected a repeat count of at least 1, found \"0*5.64\""},
+                  "line 2, column 1: a: expected a repeat count of at least 1, found \"0*5.64\""},
         FatalCase{"negative repeat count", "NaCl\n-2*5.64\n",
-                  "line 2: a: expected a repeat count of at least 1, found \"-2*5.64\""},
+                  "line 2, column 1: a: expected a repeat count of at least 1, found \"-2*5.64\""},
         FatalCase{"a star without a count", "NaCl\n*5.64\n",
-                  "line 2: a: expected a repeat count of at least 1, found \"*5.64\""},
+                  "line 2, column 1: a: expected a repeat count of at least 1, found \"*5.64\""},
         FatalCase{"exponent letter without digits", "NaCl\n5.64 1e\n",
-                  "line 2: b: expected digits in the exponent, found \"1e\""},
+                  "line 2, column 6: b: expected digits in the exponent, found \"1e\""},
         FatalCase{"exponent sign without digits", "NaCl\n5.64 5.64 1.5-,\n",
-                  "line 2: c: expected digits in the exponent, found \"1.5-\""},
+                  "line 2, column 11: c: expected digits in the exponent, found \"1.5-\""},
         FatalCase{"exponent above 99999999", "NaCl\n1e100000000\n",
-                  "line 2: a: expected an exponent of at most 99999999, found \"1e100000000\""},
-        FatalCase{"a lone sign", "NaCl\n-,\n", "line 2: a: expected a number, found \"-\""},
-        FatalCase{"a lone point", "NaCl\n5.64 .,\n", "line 2: b: expected a number, found \".\""},
+                  "line 2, column 1: a: expected an exponent of at most 99999999, found "
+                  "\"1e100000000\""},
+        FatalCase{"a lone sign", "NaCl\n-,\n",
+                  "line 2, column 1: a: expected a number, found \"-\""},
+        FatalCase{"a lone point", "NaCl\n5.64 .,\n",
+                  "line 2, column 6: b: expected a number, found \".\""},
         FatalCase{"a sign then an exponent", "NaCl\n-+3,\n",
-                  "line 2: a: expected a number, found \"-+3\""},
+                  "line 2, column 1: a: expected a number, found \"-+3\""},
         FatalCase{"a sign after a repeat", "NaCl\n3*-,\n",
-                  "line 2: a: expected a number, found \"3*-\""},
+                  "line 2, column 1: a: expected a number, found \"3*-\""},
         FatalCase{"letters after a repeat", "NaCl\n3*x\n",
-                  "line 2: a: expected a number, found \"3*x\""},
+                  "line 2, column 1: a: expected a number, found \"3*x\""},
         FatalCase{"a null repeat cut by the end of input before the l line is done",
                   cell + "2\n1 2\n1 0\n2*",
-                  "line 7: l(1): expected a number, found \"2*\" and then the end of input"},
+                  "line 7, column 1: l(1): expected a number, found \"2*\" and then the end of "
+                  "input"},
         FatalCase{"a sign cut by the end of input in the extinct line",
                   cell + "2\n1 2\n1 0\n1 0\n1 -",
-                  "line 8: extinct(2): expected a number, found \"-\" and then the end of input"},
+                  "line 8, column 3: extinct(2): expected a number, found \"-\" and then the end "
+                  "of input"},
         FatalCase{"letters in the extinct line", cell + "2\n1 2\n1 0\n1 0\n1 x\n",
-                  "line 8: extinct(2): expected a number, found \"x\""},
+                  "line 8, column 3: extinct(2): expected a number, found \"x\""},
         FatalCase{"npeak above the table", cell + "5001\n",
-                  "line 4: npeak: expected at most 5000 reflections, found \"5001\""},
-        FatalCase{"npeak above the table, as a real", cell + "5.001e3\n",
-                  "line 4: npeak: expected at most 5000 reflections, found \"5.001e3\""},
+                  "line 4, column 1: npeak: expected at most 5000 reflections, found \"5001\""},
+        FatalCase{"npeak above the table, as a real", cell + " 5.001e3\n",
+                  "line 4, column 2: npeak: expected at most 5000 reflections, found \"5.001e3\""},
         FatalCase{"an integer above 32 bits", cell + "1\n2147483648\n",
-                  "line 5: h(1): expected an integer from -2147483648 to 2147483647, found "
-                  "\"2147483648\""},
+                  "line 5, column 1: h(1): expected an integer from -2147483648 to 2147483647, "
+                  "found \"2147483648\""},
         FatalCase{"an integer below 32 bits", cell + "1\n0\n-2147483649\n",
-                  "line 6: k(1): expected an integer from -2147483648 to 2147483647, found "
-                  "\"-2147483649\""},
+                  "line 6, column 1: k(1): expected an integer from -2147483648 to 2147483647, "
+                  "found \"-2147483649\""},
         FatalCase{"a long value is shown by its first 40 bytes",
                   cell + "1\n" + std::string(45, '1') + "\n",
-                  "line 5: h(1): expected an integer from -2147483648 to 2147483647, found \"" +
+                  "line 5, column 1: h(1): expected an integer from -2147483648 to 2147483647, "
+                  "found \"" +
                       std::string(40, '1') + "\""},
-        FatalCase{
-            "an infinite integer", cell + "1e99\n",
-            "line 4: npeak: expected an integer from -2147483648 to 2147483647, found \"1e99\""},
-        FatalCase{
-            "a long bad field is cut",
-            "NaCl\n5.64 abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyz\n",
-            "line 2: b: expected a number, found \"abcdefghijklmnopqrstuvwxyzabcdefghijklmn\""}));
+        FatalCase{"an infinite integer", cell + "1e99\n",
+                  "line 4, column 1: npeak: expected an integer from -2147483648 to 2147483647, "
+                  "found \"1e99\""},
+        FatalCase{"a long bad field is cut",
+                  "NaCl\n5.64 abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyz\n",
+                  "line 2, column 6: b: expected a number, found "
+                  "\"abcdefghijklmnopqrstuvwxyzabcdefghijklmn\""}));
 
 // The name word is written unquoted into Tcl commands: every byte that Tcl
 // would take as syntax refuses the deck.
@@ -289,8 +309,8 @@ TEST_P(UnsafeNames, AreRefused) {
         read(line + "\n5.64 5.64 5.64 90 90 90 1.54\n0 100 0\n0\n\n\n");
         ADD_FAILURE() << "name line \"" << line << "\" was accepted";
     } catch (const DeckError& e) {
-        EXPECT_EQ(e.line, 1);
-        EXPECT_EQ(e.item, "dnam");
+        EXPECT_EQ(e.at.line, 1);
+        EXPECT_EQ(e.item, "the name line");
         EXPECT_EQ(e.expected, "a name word without Tcl syntax or control characters");
     }
 }
@@ -306,8 +326,8 @@ TEST(UnsafeNames, NameTheOffendingByte) {
         FAIL();
     } catch (const DeckError& e) {
         EXPECT_EQ(std::string(e.what()),
-                  "line 1: dnam: expected a name word without Tcl syntax or control characters, "
-                  "found \"{\"");
+                  "line 1, column 5: the name line: expected a name word without Tcl syntax or "
+                  "control characters, found \"{\"");
     }
 }
 

@@ -12,11 +12,31 @@
 
 namespace peakpos {
 
-DeckError::DeckError(long line_, std::string item_, std::string expected_, std::string found_)
-    : std::runtime_error("line " + std::to_string(line_) + ": " + item_ + ": expected " +
-                         expected_ + ", found " + found_),
-      line(line_), item(std::move(item_)), expected(std::move(expected_)),
-      found(std::move(found_)) {}
+std::string where(Position at) {
+    std::string s = "line " + std::to_string(at.line);
+    if (at.column > 0) s += ", column " + std::to_string(at.column);
+    return s;
+}
+
+std::string quoted(std::string_view bytes) {
+    std::string q = "\"";
+    for (const char ch : bytes) {
+        const unsigned char u = static_cast<unsigned char>(ch);
+        if (u >= 0x20 && u < 0x7F && ch != '"' && ch != '\\') {
+            q += ch;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            q += hex;
+        }
+    }
+    return q + "\"";
+}
+
+DeckError::DeckError(Position at_, std::string item_, std::string expected_, std::string found_)
+    : std::runtime_error(where(at_) + ": " + item_ + ": expected " + expected_ + ", found " +
+                         found_),
+      at(at_), item(std::move(item_)), expected(std::move(expected_)), found(std::move(found_)) {}
 
 namespace {
 
@@ -25,9 +45,11 @@ constexpr std::size_t excerpt_max = 40; // bytes of a bad field shown in a diagn
 constexpr int kept_digits = 40;         // significant digits of a value; later ones are dropped
 constexpr std::int64_t max_exponent = 99999999;
 
-// The deck as a stream of bytes with line numbers. A carriage return
-// directly before a line feed belongs to the line end. Reads in blocks and
-// never holds more than one block, however long the lines.
+// The deck as a stream of bytes with line and column numbers. A carriage
+// return directly before a line feed belongs to the line end; the first one
+// that does not is remembered, since it looks like a line end and is not.
+// Reads in blocks and never holds more than one block, however long the
+// lines.
 class Input {
   public:
     explicit Input(ByteSource& src) : src_(src) {}
@@ -41,23 +63,40 @@ class Input {
             c = raw();
             if (c == '\r') {
                 const int d = raw();
-                if (d == '\n')
+                if (d == '\n') {
                     c = '\n';
-                else
+                } else {
                     rawback_ = d;
+                    if (lone_cr_.line == 0) lone_cr_ = Position{line_, col_ + 1};
+                }
             }
         }
-        if (c == '\n') ++line_;
+        if (c == '\n') {
+            ++line_;
+            last_col_ = col_;
+            col_ = 0;
+        } else {
+            ++col_;
+        }
         return c;
     }
     // Gives back the byte that get() just returned.
     void unget(int c) {
-        if (c == end_of_input) return;
-        if (c == '\n') --line_;
-        back_ = c;
+        if (c == '\n') {
+            --line_;
+            col_ = last_col_;
+        } else {
+            --col_;
+        }
+        if (c != end_of_input) back_ = c;
     }
     long line() const { return line_; }
+    // Where the next byte stands, and where the byte just returned stood.
+    Position here() const { return Position{line_, col_ + 1}; }
+    Position last() const { return Position{line_, col_}; }
     bool ended() const { return ended_ && back_ == none && rawback_ == none; }
+    // The first carriage return not followed by a line feed (line 0: none yet).
+    Position lone_cr() const { return lone_cr_; }
 
   private:
     static constexpr int none = -2;
@@ -85,6 +124,8 @@ class Input {
     bool ended_ = false;
     int back_ = none, rawback_ = none;
     long line_ = 1;
+    long col_ = 0, last_col_ = 0; // bytes of the line taken so far; of the line before
+    Position lone_cr_;
 };
 
 bool is_digit(int c) {
@@ -98,21 +139,6 @@ bool is_blank(int c) {
 }
 bool ends_field(int c) {
     return c == end_of_input || is_blank(c) || c == '\n' || c == ',' || c == '/';
-}
-
-std::string quoted(std::string_view bytes) {
-    std::string q = "\"";
-    for (const char ch : bytes) {
-        const unsigned char u = static_cast<unsigned char>(ch);
-        if (u >= 0x20 && u < 0x7F && ch != '"' && ch != '\\') {
-            q += ch;
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", u);
-            q += hex;
-        }
-    }
-    return q + "\"";
 }
 
 // The name of the item being read, spelt out only for a diagnostic.
@@ -157,13 +183,43 @@ struct Decimal {
     }
 };
 
+// The first bytes of a run of text, as a diagnostic quotes them.
+class Excerpt {
+  public:
+    // Skips blanks, then takes the rest of the line and its line end; returns
+    // where the text begins.
+    Position take_line(Input& in) {
+        int c;
+        do c = in.get();
+        while (is_blank(c));
+        const Position at = in.last();
+        for (; c != '\n' && c != end_of_input; c = in.get()) {
+            if (n_ < excerpt_max) {
+                text_[n_++] = static_cast<char>(c);
+                if (!is_blank(c)) used_ = n_;
+            } else if (!is_blank(c)) {
+                cut_ = true;
+            }
+        }
+        return at;
+    }
+    std::string_view text() const { return std::string_view(text_, used_); }
+    bool cut() const { return cut_; }
+
+  private:
+    char text_[excerpt_max];
+    std::size_t n_ = 0, used_ = 0; // bytes kept; up to the last non-blank one
+    bool cut_ = false;
+};
+
 // One free-format read: items separated by blanks, tabs, line ends or a
 // comma; a comma where a value should begin is a null value (the item keeps
 // its value); r*v is r copies of v and r* r null values; a slash ends the
 // read. A tolerant read stops quietly at the end of the input.
 class ListRead {
   public:
-    ListRead(Input& in, bool tolerant) : in_(in), tolerant_(tolerant) {}
+    ListRead(Input& in, bool tolerant, Read read, DeckObserver* observer)
+        : in_(in), tolerant_(tolerant), read_(read), observer_(observer) {}
 
     // Reads the next item; false when it keeps its value.
     bool next(double& value, const ItemName& item) {
@@ -174,20 +230,27 @@ class ListRead {
                 if (c == end_of_input) {
                     if (tolerant_) {
                         stopped_ = true;
+                        at_ = in_.here();
                         return false;
                     }
-                    throw DeckError(in_.line(), item.str(), "a number", "end of input");
+                    throw DeckError(Position{in_.line(), 0}, item.str(), "a number",
+                                    "end of input");
                 }
                 if (is_blank(c) || c == '\n') continue;
                 if (c == '/') {
-                    stopped_ = true;
+                    stopped_ = slashed_ = true;
+                    at_ = in_.last();
                     return false;
                 }
-                if (c == ',') return false;
+                if (c == ',') {
+                    at_ = in_.last();
+                    return false;
+                }
                 in_.unget(c);
                 break;
             }
             parse(item);
+            at_ = field_at_;
         }
         // After a value: blanks, and one comma as its separator (taken with
         // the last copy of a repeat).
@@ -200,16 +263,25 @@ class ListRead {
         return has_value_;
     }
 
-    // Discards the rest of the line on which the read ended.
+    // Discards the rest of the line on which the read ended (and shows the
+    // observer what it held, unless a slash ended the read).
     void finish() {
+        if (observer_ != nullptr && !slashed_) {
+            Excerpt rest;
+            const Position at = rest.take_line(in_);
+            if (!rest.text().empty()) observer_->discarded(read_, at, rest.text(), rest.cut());
+            return;
+        }
         int c;
         do c = in_.get();
         while (c != '\n' && c != end_of_input);
     }
 
-    // The text and line of the last value read, for a diagnostic about it.
+    // The text and place of the last value read, for a diagnostic about it.
     std::string_view field() const { return std::string_view(field_, nfield_); }
-    long field_line() const { return field_line_; }
+    Position field_at() const { return field_at_; }
+    // Where the item that next() last handed out got its value, or kept it.
+    Position at() const { return at_; }
 
   private:
     int take() {
@@ -228,15 +300,22 @@ class ListRead {
         while (!ends_field(c) && nfield_ < excerpt_max) c = take();
         while (nfield_ > 0 && ends_field(static_cast<unsigned char>(field_[nfield_ - 1])))
             --nfield_;
-        std::string found = nfield_ == 0 ? "end of input" : quoted(field());
-        if (c == end_of_input && nfield_ > 0) found += " and then the end of input";
-        throw DeckError(field_line_, item.str(), expected, found);
+        if (nfield_ == 0)
+            throw DeckError(Position{field_at_.line, 0}, item.str(), expected, "end of input");
+        std::string found = quoted(field());
+        // A letter glued to a number belongs to the field after it.
+        if (glued_) found += " right after " + std::string(prev_, nprev_);
+        if (c == end_of_input) found += " and then the end of input";
+        throw DeckError(field_at_, item.str(), expected, found);
     }
 
     // One value, or a repeat count followed by a value or by nothing.
     void parse(const ItemName& item) {
+        std::swap(field_, prev_);
+        nprev_ = nfield_;
         nfield_ = 0;
-        field_line_ = in_.line();
+        field_at_ = in_.here();
+        glued_ = field_at_.line == end_.line && field_at_.column == end_.column;
         copies_ = 1;
         bool after_star = false;
         for (;;) {
@@ -297,12 +376,14 @@ class ListRead {
                                        (c == end_of_input && tolerant_);
                 if (after_star && !sign && !point && separator) {
                     give_back(c);
+                    end_ = in_.here();
                     has_value_ = false; // r null values
                     return;
                 }
                 fail(item, "a number", c);
             }
             give_back(c);
+            end_ = in_.here();
             has_value_ = true;
             repeated_ = d.value();
             return;
@@ -313,14 +394,20 @@ class ListRead {
     static constexpr std::int64_t maxcopies = std::int64_t{1} << 59;
     Input& in_;
     bool tolerant_;
+    Read read_;
+    DeckObserver* observer_;
     bool stopped_ = false;    // a slash, or the end of input in a tolerant read
+    bool slashed_ = false;    // a slash
     std::int64_t copies_ = 0; // copies of the last value still to hand out
     bool has_value_ = false;  // false: the copies are null values
     double repeated_ = 0.0;
-    char field_[excerpt_max]; // the start of the value's text
-    std::size_t nfield_ = 0;
-    bool kept_ = false; // the last byte taken went into field_
-    long field_line_ = 0;
+    char texts_[2][excerpt_max];
+    char* field_ = texts_[0]; // the start of the value's text
+    char* prev_ = texts_[1];  // the start of the value before it
+    std::size_t nfield_ = 0, nprev_ = 0;
+    bool kept_ = false;  // the last byte taken went into field_
+    bool glued_ = false; // the field began right where the value before it ended
+    Position field_at_, end_, at_;
 };
 
 float to_real(double v) {
@@ -331,7 +418,7 @@ std::int32_t to_integer(double v, const ListRead& r, const ItemName& item) {
     // The conversion truncates toward zero; everything that truncates into
     // the 32-bit range lies strictly between these two bounds.
     if (!(v > -2147483649.0 && v < 2147483648.0))
-        throw DeckError(r.field_line(), item.str(), "an integer from -2147483648 to 2147483647",
+        throw DeckError(r.field_at(), item.str(), "an integer from -2147483648 to 2147483647",
                         quoted(r.field()));
     return static_cast<std::int32_t>(v);
 }
@@ -342,78 +429,125 @@ void read_name(Input& in, Run& run) {
         const int c = in.get();
         if (c == '\n') break;
         if (c == end_of_input)
-            throw DeckError(1, "dnam", col == 0 ? "the name line" : "the end of the name line",
-                            "end of input");
+            throw DeckError(Position{1, 0}, "the name line",
+                            col == 0 ? "a line" : "the end of the line", "end of input");
         if (col < run.dnam.size()) run.dnam[col] = static_cast<char>(c);
     }
     // The name word is written into Tcl commands and variable names.
-    const int bad = unsafe_name_byte(name_word(run.dnam));
-    if (bad >= 0)
-        throw DeckError(1, "dnam", "a name word without Tcl syntax or control characters",
-                        quoted(std::string(1, static_cast<char>(bad))));
+    const std::string_view word = name_word(run.dnam);
+    const int bad = unsafe_name_byte(word);
+    if (bad >= 0) {
+        const char byte = static_cast<char>(bad);
+        const long column = word.data() - run.dnam.data() + 1 + static_cast<long>(word.find(byte));
+        throw DeckError(Position{1, column}, "the name line",
+                        "a name word without Tcl syntax or control characters",
+                        quoted(std::string_view(&byte, 1)));
+    }
+}
+
+Position end_of(const Input& in) {
+    return Position{in.line(), 0};
 }
 
 // A read of real items, each begun on a fresh line after the previous read.
-void read_reals(Input& in, std::initializer_list<std::pair<const char*, float*>> items) {
-    if (in.ended()) throw DeckError(in.line(), items.begin()->first, "a number", "end of input");
-    ListRead r(in, false);
+void read_reals(Input& in, Read read, DeckObserver* observer,
+                std::initializer_list<std::pair<const char*, float*>> items) {
+    if (in.ended()) throw DeckError(end_of(in), items.begin()->first, "a number", "end of input");
+    ListRead r(in, false, read, observer);
+    int index = 0;
     for (auto [name, field] : items) {
         double v;
         if (r.next(v, ItemName{name})) *field = to_real(v);
+        if (observer != nullptr) observer->item(read, ++index, r.at());
     }
     r.finish();
 }
 
-void read_list(Input& in, const char* name, Array1<std::int32_t, maxpeak>& list, int n,
-               bool tolerant, bool needs_line_end) {
+void read_list(Input& in, Read read, DeckObserver* observer, const char* name,
+               Array1<std::int32_t, maxpeak>& list, int n, bool tolerant, bool needs_line_end) {
     if (in.ended()) {
         if (tolerant) return;
-        throw DeckError(in.line(), n > 0 ? ItemName{name, 1}.str() : name,
+        throw DeckError(end_of(in), n > 0 ? ItemName{name, 1}.str() : name,
                         n > 0 ? "a number" : "a line", "end of input");
     }
-    ListRead r(in, tolerant);
+    ListRead r(in, tolerant, read, observer);
     for (int i = 1; i <= n; ++i) {
         const ItemName item{name, i};
         double v;
         if (r.next(v, item)) list(i) = to_integer(v, r, item);
+        if (observer != nullptr) observer->item(read, i, r.at());
     }
     r.finish();
     // A read with no items still takes a line, and the next read must be
     // able to begin after it.
     if (n <= 0 && needs_line_end && in.ended())
-        throw DeckError(in.line(), name, "the end of the line", "end of input");
+        throw DeckError(end_of(in), name, "the end of the line", "end of input");
 }
 
-} // namespace
+// Shows the observer the lines after the last read that hold text.
+void report_left_over(Input& in, DeckObserver& observer) {
+    Excerpt first;
+    Position at;
+    long lines = 0;
+    while (!in.ended()) {
+        if (lines == 0) {
+            at = first.take_line(in);
+            if (!first.text().empty()) lines = 1;
+        } else {
+            Excerpt rest;
+            rest.take_line(in);
+            if (!rest.text().empty()) ++lines;
+        }
+    }
+    if (lines > 0) observer.left_over(at, first.text(), first.cut(), lines);
+}
 
-void read_deck(ByteSource& src, Run& run) {
-    Input in(src);
+void read_all(Input& in, Run& run, DeckObserver* observer) {
     read_name(in, run);
-    read_reals(in, {{"a", &run.a},
-                    {"b", &run.b},
-                    {"c", &run.c},
-                    {"alpha", &run.alpha},
-                    {"beta", &run.beta},
-                    {"gamma", &run.gamma},
-                    {"wave", &run.wave}});
-    read_reals(in, {{"ymin", &run.ymin}, {"ymax", &run.ymax}, {"zero", &run.zero}});
+    read_reals(in, Read::cell, observer,
+               {{"a", &run.a},
+                {"b", &run.b},
+                {"c", &run.c},
+                {"alpha", &run.alpha},
+                {"beta", &run.beta},
+                {"gamma", &run.gamma},
+                {"wave", &run.wave}});
+    read_reals(in, Read::range, observer,
+               {{"ymin", &run.ymin}, {"ymax", &run.ymax}, {"zero", &run.zero}});
 
-    if (in.ended()) throw DeckError(in.line(), "npeak", "a number", "end of input");
-    ListRead r4(in, false);
+    if (in.ended()) throw DeckError(end_of(in), "npeak", "a number", "end of input");
+    ListRead r4(in, false, Read::npeak, observer);
     double v;
     if (r4.next(v, ItemName{"npeak"})) {
         run.npeak = to_integer(v, r4, ItemName{"npeak"});
         if (run.npeak > maxpeak)
-            throw DeckError(r4.field_line(), "npeak", "at most 5000 reflections",
-                            quoted(r4.field()));
+            throw DeckError(r4.field_at(), "npeak", "at most 5000 reflections", quoted(r4.field()));
     }
+    if (observer != nullptr) observer->item(Read::npeak, 1, r4.at());
     r4.finish();
 
     // Input may end after the last l value, and anywhere in the extinct flags.
-    read_list(in, "h", run.h, run.npeak, false, true);
-    read_list(in, "k", run.k, run.npeak, false, true);
-    read_list(in, "l", run.l, run.npeak, false, false);
-    read_list(in, "extinct", run.extinct, run.npeak, true, false);
+    read_list(in, Read::h, observer, "h", run.h, run.npeak, false, true);
+    read_list(in, Read::k, observer, "k", run.k, run.npeak, false, true);
+    read_list(in, Read::l, observer, "l", run.l, run.npeak, false, false);
+    read_list(in, Read::extinct, observer, "extinct", run.extinct, run.npeak, true, false);
+    if (observer != nullptr) report_left_over(in, *observer);
+}
+
+} // namespace
+
+void read_deck(ByteSource& src, Run& run, DeckObserver* observer) {
+    Input in(src);
+    try {
+        read_all(in, run, observer);
+    } catch (const DeckError& e) {
+        // A deck whose lines end in a lone CR reads as one long line.
+        const Position cr = in.lone_cr();
+        if (cr.line == 0) throw;
+        throw DeckError(e.at, e.item, e.expected,
+                        e.found + "; the lone CR (an old Mac line end) at " + where(cr) +
+                            " does not end a line");
+    }
 }
 
 } // namespace peakpos

@@ -13,22 +13,57 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace peakpos {
 
-// Why a deck cannot be read: the line, the item being read, what the reader
+// A place in the deck: line and column from 1, the column counted in bytes.
+// Column 0 stands for the line as a whole (the end of the input has none).
+struct Position {
+    long line = 0;
+    long column = 0;
+};
+
+// "line 2, column 5", or "line 2" without a column.
+std::string where(Position at);
+
+// Bytes of the deck as a diagnostic shows them: in double quotes, with every
+// byte outside printable ASCII (and " and \) as \xNN.
+std::string quoted(std::string_view bytes);
+
+// Why a deck cannot be read: where, the item being read, what the reader
 // expected there and what it found ("end of input" or the quoted text).
 class DeckError : public std::runtime_error {
   public:
-    DeckError(long line, std::string item, std::string expected, std::string found);
-    long line;
-    std::string item;     // "npeak", "h(3)", "dnam", ...
+    DeckError(Position at, std::string item, std::string expected, std::string found);
+    Position at;
+    std::string item;     // "npeak", "h(3)", "the name line", ...
     std::string expected; // "a number", "at most 5000 reflections", ...
-    std::string found;    // "\"abc\"" or "end of input"
+    std::string found;    // "\"abc\"", "\"l\" right after 5.43" or "end of input"
 };
 
-// Reads the whole deck into run (which must be all zero on entry).
+// The reads after the name line, numbered by their place in the deck.
+enum class Read { cell = 2, range = 3, npeak = 4, h = 5, k = 6, l = 7, extinct = 8 };
+
+// What the reader passes over without complaint, for a check of the deck.
+// Reading with an observer gives the same run record and the same refusals.
+class DeckObserver {
+  public:
+    virtual ~DeckObserver() = default;
+    // Item index (from 1) of read got its value from the field at `at`, or
+    // kept its value at the null, slash or end of input found there.
+    virtual void item(Read read, int index, Position at) = 0;
+    // After the read's last item the rest of its line held text (the first
+    // 40 bytes of it, trailing blanks dropped; cut: there was more).
+    virtual void discarded(Read read, Position at, std::string_view text, bool cut) = 0;
+    // After the last read, `lines` more lines held text; the first of them
+    // begins at `at` with text.
+    virtual void left_over(Position at, std::string_view text, bool cut, long lines) = 0;
+};
+
+// Reads the whole deck into run (which must be all zero on entry), telling
+// observer, when there is one, what it passed over.
 // Throws DeckError when the deck cannot be read.
-void read_deck(ByteSource& in, Run& run);
+void read_deck(ByteSource& in, Run& run, DeckObserver* observer = nullptr);
 
 } // namespace peakpos

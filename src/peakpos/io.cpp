@@ -30,7 +30,7 @@ void FdSink::flush() {
         if (put < 0) {
             if (errno == EINTR) continue;
             throw IoError{false,
-                          std::string("cannot write the plot script: ") + std::strerror(errno)};
+                          std::string("cannot write ") + what_ + ": " + std::strerror(errno)};
         }
         rest.remove_prefix(static_cast<std::size_t>(put));
     }

@@ -53,14 +53,16 @@ class StringSink final : public Sink {
 };
 
 // Collects a record and hands it to the descriptor in one write on flush.
+// what names the output in the error ("cannot write the plot script: ...").
 class FdSink final : public Sink {
   public:
-    explicit FdSink(int fd) : fd_(fd) {}
+    explicit FdSink(int fd, const char* what = "the plot script") : fd_(fd), what_(what) {}
     void write(std::string_view bytes) override { pending_ += bytes; }
     void flush() override; // throws IoError when the bytes cannot be written
 
   private:
     int fd_;
+    const char* what_;
     std::string pending_;
 };
 

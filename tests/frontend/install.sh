@@ -14,7 +14,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in bin/peakpos bin/peakview; do
     [ -x "$prefix/$f" ] || fail "$f was not installed as an executable"
 done
-for f in share/man/man1/peakpos.1 share/man/man1/peakview.1; do
+for f in share/man/man1/peakpos.1 share/man/man1/peakview.1 share/peakpos/tcl/peakview/pkgIndex.tcl; do
     [ -f "$prefix/$f" ] || fail "$f was not installed"
 done
 
@@ -32,7 +32,7 @@ for page in peakpos peakview; do
         fail "man $page has no EXIT STATUS section"
 done
 
-"$prefix/bin/peakview" --help | grep -q '^usage: peakview' || fail "installed peakview --help"
+help=$("$prefix/bin/peakview" --help) && [[ $help == "usage: peakview"* ]] || fail "installed peakview --help"
 if [ -n "$xvfb" ]; then
     "$prefix/bin/peakpos" < "$src/examples/nacl.deck" |
         "$xvfb" -a "$prefix/bin/peakview" --png "$prefix/nacl.png"

@@ -1,0 +1,270 @@
+#include "peakhkl/cli.hpp"
+
+#include "peakhkl/cif.hpp"
+#include "peakhkl/crystal.hpp"
+#include "peakhkl/deck_writer.hpp"
+#include "peakhkl/error.hpp"
+#include "peakhkl/reflections.hpp"
+#include "peakhkl/table.hpp"
+#include "peakhkl/wavelengths.hpp"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+
+#ifndef PEAKHKL_VERSION
+#define PEAKHKL_VERSION "unknown"
+#endif
+
+namespace peakhkl {
+
+namespace {
+
+constexpr std::size_t max_reflections = 5000; // the size of peakpos's reflection table
+constexpr double pi = 3.14159265358979323846;
+
+struct Options {
+    std::string cif, block, sg, wave, tt_max, d_min, name, table;
+    std::vector<std::string> cell;
+    std::string ymin = "0", ymax = "100", zero = "0";
+    bool allowed_only = false, help = false, version = false;
+};
+
+struct UsageError {
+    std::string what;
+};
+
+Options parse_options(const std::vector<std::string>& args) {
+    Options o;
+    const std::map<std::string, std::string Options::*> valued{
+        {"--block", &Options::block},   {"--sg", &Options::sg},       {"--wave", &Options::wave},
+        {"--tt-max", &Options::tt_max}, {"--d-min", &Options::d_min}, {"--name", &Options::name},
+        {"--table", &Options::table},   {"--ymin", &Options::ymin},   {"--ymax", &Options::ymax},
+        {"--zero", &Options::zero}};
+    std::vector<std::string> given;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto needs = [&](std::size_t n) {
+            if (args.size() - i - 1 < n)
+                throw InputError(arg, std::to_string(n) + (n == 1 ? " value" : " values"),
+                                 "the end of the arguments");
+        };
+        if (arg == "--help") {
+            o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
+        } else if (arg == "--allowed-only") {
+            o.allowed_only = true;
+        } else if (arg == "--cell") {
+            needs(6);
+            o.cell.assign(args.begin() + static_cast<long>(i) + 1,
+                          args.begin() + static_cast<long>(i) + 7);
+            i += 6;
+        } else if (const auto it = valued.find(arg); it != valued.end()) {
+            needs(1);
+            o.*(it->second) = args[++i];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw UsageError{"unknown option " + quoted(arg)};
+        } else if (o.cif.empty()) {
+            o.cif = arg;
+            continue;
+        } else {
+            throw UsageError{"a second CIF file " + quoted(arg)};
+        }
+        if (arg != "--allowed-only" && arg != "--help" && arg != "--version") {
+            for (const std::string& g : given)
+                if (g == arg) throw InputError(arg, "the option once", "it twice");
+            given.push_back(arg);
+        }
+    }
+    return o;
+}
+
+double real(const std::string& text, const std::string& option, const char* expected) {
+    double x = 0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, x);
+    if (result.ec != std::errc() || result.ptr != end || !std::isfinite(x) ||
+        !std::isfinite(static_cast<float>(x)))
+        throw InputError(option, expected, quoted(text));
+    return x;
+}
+
+double wavelength(const std::string& text) {
+    if (text.empty())
+        throw InputError("--wave", "the wavelength (it is never assumed)", "no --wave");
+    if (const auto named = named_line(text)) return *named;
+    const std::string expected = "a wavelength in angstroms above 0 or one of " + line_names();
+    double x = 0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, x);
+    if (result.ec != std::errc() || result.ptr != end || !(static_cast<float>(x) > 0) ||
+        !std::isfinite(static_cast<float>(x)))
+        throw InputError("--wave", expected, quoted(text));
+    return x;
+}
+
+double d_min_of_two_theta(double tt, double wave) {
+    return wave / (2 * std::sin(tt / 2 * pi / 180));
+}
+
+// The limit a refusal of too many reflections proposes: the number with the
+// fewest significant digits that keeps the sets with d > cut.d_out and all
+// those with d >= *cut.d_in, as the option's text would read it back.
+std::string proposed_limit(const Cut& cut, bool by_d, double wave) {
+    const double bound = by_d ? cut.d_out : two_theta(cut.d_out, wave);
+    const double magnitude = std::floor(std::log10(bound));
+    for (int digits = 1; digits <= 17; ++digits) {
+        const double scale = std::pow(10.0, digits - 1 - magnitude);
+        const double x =
+            by_d ? std::ceil(bound * scale) / scale : std::floor(bound * scale) / scale;
+        char text[64];
+        std::snprintf(text, sizeof text, "%.*g", digits, x);
+        const double read = std::strtod(text, nullptr);
+        const double d = by_d ? read : d_min_of_two_theta(read, wave);
+        if (read > 0 && (by_d || read < 180) && d > cut.d_out && d <= *cut.d_in) return text;
+    }
+    return number_text(by_d ? *cut.d_in : two_theta(*cut.d_in, wave));
+}
+
+// A number for a message, to 9 significant digits.
+std::string shown(double x) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.9g", x);
+    return text;
+}
+
+std::string write_file(const std::string& path, const std::string& text) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) return std::strerror(errno);
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    const int write_errno = errno;
+    if (std::fclose(f) != 0) return std::strerror(errno);
+    return written ? "" : std::strerror(write_errno);
+}
+
+Outcome make_deck(const Options& o) {
+    Outcome outcome;
+    // The crystal.
+    Crystal crystal;
+    std::string name = o.name;
+    if (!o.cif.empty()) {
+        if (!o.cell.empty() || !o.sg.empty())
+            throw InputError("--cell/--sg", "either a CIF file or --cell and --sg",
+                             "both, with " + quoted(o.cif));
+        CifCrystal from_cif = read_cif(o.cif, o.block);
+        crystal = std::move(from_cif.crystal);
+        if (name.empty()) {
+            name = mended_name(from_cif.block);
+            if (name != from_cif.block)
+                outcome.err += "peakhkl: note: the block name " + quoted(from_cif.block) +
+                               " is not a Tcl and BLT name word (" + name_fault(from_cif.block) +
+                               "); the deck is named " + quoted(name) + "\n";
+        }
+    } else {
+        if (o.cell.empty())
+            throw InputError("peakhkl", "a CIF file, or --cell and --sg", "neither");
+        if (o.sg.empty()) throw InputError("--sg", "the space group of --cell", "no --sg");
+        if (!o.block.empty()) throw InputError("--block", "a CIF file to take it from", "none");
+        CellValues cell{};
+        for (std::size_t i = 0; i < 6; ++i) cell[i] = real(o.cell[i], "--cell", "six numbers");
+        crystal = make_crystal(cell, symmetry_from_symbol(o.sg, cell, "--sg"), "--cell");
+        if (name.empty()) name = "crystal";
+    }
+    if (const std::string fault = name_fault(name); !fault.empty())
+        throw InputError("--name", fault + " (it names Tcl variables and BLT vectors)",
+                         quoted(name));
+
+    // The wavelength and the limit.
+    const double wave = wavelength(o.wave);
+    if (!o.tt_max.empty() && !o.d_min.empty())
+        throw InputError("--tt-max/--d-min", "one of the two limits", "both");
+    double d_min = 0;
+    if (!o.d_min.empty()) {
+        d_min = real(o.d_min, "--d-min", "a d limit in angstroms above 0");
+        if (!(d_min > 0))
+            throw InputError("--d-min", "a d limit in angstroms above 0", quoted(o.d_min));
+    } else {
+        const std::string text = o.tt_max.empty() ? "90" : o.tt_max;
+        const double tt = real(text, "--tt-max", "a 2theta limit in degrees");
+        if (!(tt > 0 && tt < 180))
+            throw InputError("--tt-max", "a 2theta limit between 0 and 180 degrees", quoted(text));
+        d_min = d_min_of_two_theta(tt, wave);
+    }
+    const double ymin = real(o.ymin, "--ymin", "a number");
+    const double ymax = real(o.ymax, "--ymax", "a number");
+    const double zero = real(o.zero, "--zero", "a zero shift in degrees");
+
+    // The list.
+    const auto list = reflection_list(crystal, d_min, o.allowed_only, max_reflections);
+    if (!list) {
+        const bool by_d = !o.d_min.empty();
+        const char* option = by_d ? "--d-min" : "--tt-max";
+        const Cut cut = cut_at(crystal, d_min, o.allowed_only, max_reflections);
+        std::string within = "no limit keeps fewer";
+        if (cut.d_in)
+            within =
+                std::string(by_d ? "the smallest d limit that stays within 5000 is just above " +
+                                       shown(cut.d_out) + " A"
+                                 : "the largest 2theta limit that stays within 5000 is just "
+                                   "below " +
+                                       shown(two_theta(cut.d_out, wave)) + " degrees") +
+                ", e.g. " + option + " " + proposed_limit(cut, by_d, wave);
+        throw InputError(option, "at most 5000 reflections, as peakpos reads (" + within + ")",
+                         "more than 5000");
+    }
+
+    if (!o.table.empty()) {
+        if (const std::string why = write_file(o.table, table_text(*list, wave)); !why.empty()) {
+            outcome.status = 1;
+            outcome.err += "peakhkl: " + o.table + ": cannot write the table: " + why + "\n";
+            return outcome;
+        }
+    }
+    outcome.out =
+        deck_text({name, crystal.symmetry.symbol, crystal.cell, wave, ymin, ymax, zero}, *list);
+    return outcome;
+}
+
+} // namespace
+
+std::string usage() {
+    return "usage: peakhkl FILE.cif [--block NAME] --wave W [options]\n"
+           "       peakhkl --cell A B C ALPHA BETA GAMMA --sg SYMBOL --wave W [options]\n"
+           "Writes a deck for peakpos on standard output: every reflection with d >= d_min,\n"
+           "one per set of reflections equivalent under the Laue group, those the space\n"
+           "group makes systematically absent flagged extinct.\n"
+           "  --wave W          the wavelength: angstroms, or CuKa1 CuKa2 CuKb MoKa1 MoKa2\n"
+           "                    MoKb CoKa1 CoKa2 CoKb CrKa1 CrKa2 CrKb FeKa1 FeKa2 FeKb\n"
+           "                    AgKa1 AgKa2 AgKb (required)\n"
+           "  --tt-max DEG      the 2theta limit in degrees (default 90), or\n"
+           "  --d-min A         the d limit in angstroms\n"
+           "  --sg SYMBOL       Hermann-Mauguin name (P 21/c, Fm-3m, R 3 :R), number, or\n"
+           "                    hall: and a Hall symbol (with --cell)\n"
+           "  --block NAME      the data block of a CIF that holds several\n"
+           "  --allowed-only    leave the systematically absent reflections out\n"
+           "  --name WORD       the deck's name (default: the CIF block name, or crystal)\n"
+           "  --ymin Y --ymax Y --zero DEG\n"
+           "                    the sticks' y range and zero shift (default 0 100 0)\n"
+           "  --table FILE      also write the list as a tab-separated table\n"
+           "  --help, --version\n";
+}
+
+Outcome run(const std::vector<std::string>& args) {
+    try {
+        const Options o = parse_options(args);
+        if (o.help) return {0, usage(), ""};
+        if (o.version) return {0, "peakhkl " PEAKHKL_VERSION "\n", ""};
+        return make_deck(o);
+    } catch (const UsageError& e) {
+        return {2, "", "peakhkl: " + e.what + "\n" + usage()};
+    } catch (const InputError& e) {
+        return {2, "", std::string("peakhkl: ") + e.what() + "\n"};
+    }
+}
+
+} // namespace peakhkl

@@ -1,0 +1,153 @@
+#include "peakhkl/crystal.hpp"
+
+#include "peakhkl/error.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <set>
+
+namespace peakhkl {
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+bool rhombohedral_axes(const CellValues& cell) {
+    const auto same_length = [&](double x, double y) {
+        return std::fabs(x - y) <= 1e-4 * std::max(x, y);
+    };
+    const auto same_angle = [](double x, double y) { return std::fabs(x - y) <= 1e-3; };
+    return same_length(cell[0], cell[1]) && same_length(cell[1], cell[2]) &&
+           same_angle(cell[3], cell[4]) && same_angle(cell[4], cell[5]) &&
+           !same_angle(cell[3], 90.0);
+}
+
+Symmetry from_table(const gemmi::SpaceGroup& sg) {
+    return {sg.operations(), sg.xhm()};
+}
+
+// The tabulated name of a group given by its operations, if it has one.
+std::string name_of(const gemmi::GroupOps& ops) {
+    const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_ops(ops);
+    return sg ? sg->xhm() : std::string();
+}
+
+} // namespace
+
+Symmetry symmetry_from_hall(const std::string& hall, const std::string& where) {
+    const std::string text = trimmed(hall);
+    try {
+        if (text.empty()) throw std::runtime_error("empty");
+        gemmi::GroupOps ops = gemmi::symops_from_hall(text.c_str());
+        return {ops, name_of(ops)};
+    } catch (const std::exception&) {
+        throw InputError(where, "a Hall symbol", quoted(hall));
+    }
+}
+
+Symmetry symmetry_from_symbol(const std::string& text, const CellValues& cell,
+                              const std::string& where) {
+    const std::string symbol = trimmed(text);
+    const std::string expected = "a space-group symbol (a Hermann-Mauguin name, a number from "
+                                 "1 to 230, or hall: and a Hall symbol)";
+    if (symbol.size() > 5 && std::equal(symbol.begin(), symbol.begin() + 5, "hall:",
+                                        [](char a, char b) { return std::tolower(a) == b; }))
+        return symmetry_from_hall(symbol.substr(5), where);
+    const gemmi::SpaceGroup* sg = nullptr;
+    if (!symbol.empty() && std::isdigit(static_cast<unsigned char>(symbol[0]))) {
+        int number = 0;
+        const auto [end, ec] =
+            std::from_chars(symbol.data(), symbol.data() + symbol.size(), number);
+        if (ec != std::errc() || end != symbol.data() + symbol.size() || number < 1 || number > 230)
+            throw InputError(where, expected, quoted(text));
+        sg = &gemmi::get_spacegroup_reference_setting(number);
+    } else {
+        sg = gemmi::find_spacegroup_by_name(symbol);
+        if (sg == nullptr) throw InputError(where, expected, quoted(text));
+    }
+    // gemmi lists each rhombohedral group's hexagonal setting first and its
+    // rhombohedral setting right after it.
+    const bool has_suffix = symbol.find(':') != std::string::npos;
+    if (!has_suffix && sg->ext == 'H' && rhombohedral_axes(cell)) {
+        const gemmi::SpaceGroup* next = sg + 1;
+        if (next->number == sg->number && next->ext == 'R') sg = next;
+    }
+    return from_table(*sg);
+}
+
+Symmetry symmetry_from_operators(const std::vector<std::string>& triplets,
+                                 const std::string& where) {
+    std::vector<gemmi::Op> ops;
+    for (const std::string& triplet : triplets) {
+        try {
+            ops.push_back(gemmi::parse_triplet(triplet).wrap());
+        } catch (const std::exception&) {
+            throw InputError(where, "a symmetry operator such as -x,y+1/2,-z", quoted(triplet));
+        }
+    }
+    const std::set<gemmi::Op> group(ops.begin(), ops.end());
+    const std::string no_group = "symmetry operators that form a group";
+    if (!group.count(gemmi::Op::identity()))
+        throw InputError(where, no_group, "no identity x,y,z among them");
+    for (const gemmi::Op& a : group)
+        for (const gemmi::Op& b : group)
+            if (!group.count(a * b))
+                throw InputError(where, no_group,
+                                 "the product of " + a.triplet() + " and " + b.triplet() + ", " +
+                                     (a * b).triplet() + ", not among them");
+    // gemmi takes the first pure translation as the null one: give it the
+    // identity first.
+    std::vector<gemmi::Op> ordered{gemmi::Op::identity()};
+    for (const gemmi::Op& op : group)
+        if (op != gemmi::Op::identity()) ordered.push_back(op);
+    gemmi::GroupOps split = gemmi::split_centering_vectors(ordered);
+    return {split, name_of(split)};
+}
+
+Crystal make_crystal(const CellValues& cell, Symmetry symmetry, const std::string& cell_where) {
+    const char* names[6] = {"a", "b", "c", "alpha", "beta", "gamma"};
+    for (int i = 0; i < 6; ++i) {
+        const double v = cell[static_cast<std::size_t>(i)];
+        const float as_read = static_cast<float>(v); // peakpos reads single precision
+        const std::string found = names[i] + std::string(" = ") + number_text(v);
+        if (!std::isfinite(v) || !std::isfinite(as_read))
+            throw InputError(cell_where, "a finite number", found);
+        if (i < 3 && !(as_read > 0)) throw InputError(cell_where, "a positive length", found);
+        if (i >= 3 && !(v > 0 && v < 180))
+            throw InputError(cell_where, "an angle between 0 and 180 degrees", found);
+    }
+    if (!(static_cast<float>(cell[0]) > 1.0f))
+        throw InputError(
+            cell_where,
+            "a direct cell with a above 1 A (peakpos takes a <= 1 for a reciprocal cell)",
+            "a = " + number_text(cell[0]));
+    const double rad = 3.14159265358979323846 / 180;
+    const double ca = std::cos(cell[3] * rad), cb = std::cos(cell[4] * rad),
+                 cg = std::cos(cell[5] * rad);
+    if (!(1 - ca * ca - cb * cb - cg * cg + 2 * ca * cb * cg > 1e-12))
+        throw InputError(cell_where, "cell angles that span a volume",
+                         "alpha, beta, gamma = " + number_text(cell[3]) + ", " +
+                             number_text(cell[4]) + ", " + number_text(cell[5]));
+    Crystal crystal{cell, gemmi::UnitCell(cell[0], cell[1], cell[2], cell[3], cell[4], cell[5]),
+                    std::move(symmetry)};
+    const double longest = std::max({cell[0], cell[1], cell[2]});
+    if (!crystal.unit_cell.is_compatible_with_groupops(crystal.symmetry.ops,
+                                                       1e-3 * longest * longest)) {
+        const std::string group =
+            crystal.symmetry.symbol.empty() ? "the space group" : crystal.symmetry.symbol;
+        throw InputError(cell_where, "a cell with the symmetry of " + group,
+                         "a b c alpha beta gamma = " + number_text(cell[0]) + " " +
+                             number_text(cell[1]) + " " + number_text(cell[2]) + " " +
+                             number_text(cell[3]) + " " + number_text(cell[4]) + " " +
+                             number_text(cell[5]));
+    }
+    return crystal;
+}
+
+} // namespace peakhkl

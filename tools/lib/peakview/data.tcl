@@ -1,0 +1,131 @@
+# Reading a measured powder pattern: 2θ, intensity and, where the file has
+# it, σ. Plain columns are read here; the formats that instrument software
+# writes go through libxy's xyconv.
+#
+#   peakview::data::read FILE      the pattern, or an error (code PEAKVIEW INPUT)
+
+namespace eval ::peakview::data {
+    # The converter for instrument formats; tests point it elsewhere.
+    variable xyconv xyconv
+    # Extensions of formats that only libxy reads.
+    variable instrumentExtensions {
+        .raw .uxd .xrdml .rd .sd .udf .cpi .spe .mca .cnf .xdd .vms .spc .xsyg .chi
+    }
+    # Between the columns: blanks, tabs, commas or semicolons.
+    variable sep "%\[ \t,;\]"
+}
+
+# Returns an error with the code that peakview answers with status 2.
+proc ::peakview::data::refuse {msg} {
+    return -code error -level 2 -errorcode {PEAKVIEW INPUT} $msg
+}
+
+# Returns the pattern in FILE: a dict with source, format, x, y and sigma
+# (an empty list when the file has no σ column).
+proc ::peakview::data::read {path} {
+    if {[catch {open $path rb} chan]} {
+        refuse "cannot read the data file $path: [string trim [lindex [split $chan :] end]]"
+    }
+    set bytes [::read $chan]
+    close $chan
+    if {[isInstrumentFile $path $bytes]} {
+        return [viaLibxy $path]
+    }
+    return [plain [encoding convertfrom utf-8 $bytes] $path]
+}
+
+# Returns true when FILE is not plain columns: binary bytes, XML, a known
+# instrument extension or a Diffrac-AT header.
+proc ::peakview::data::isInstrumentFile {path bytes} {
+    variable instrumentExtensions
+    if {[string tolower [file extension $path]] in $instrumentExtensions} { return 1 }
+    set head [string range $bytes 0 4095]
+    if {[string first \x00 $head] >= 0} { return 1 }
+    return [regexp {^\s*(<\?xml|<|;[^\n]*\n\s*_FILEVERSION|_FILEVERSION)} $head]
+}
+
+# Returns the pattern that xyconv converts FILE to, read as plain columns.
+proc ::peakview::data::viaLibxy {path} {
+    variable xyconv
+    set exe [auto_execok $xyconv]
+    if {$exe eq ""} {
+        refuse "$path is not plain columns: reading it needs xyconv,\
+                which is not installed (Debian: apt-get install libxy-bin)"
+    }
+    # xyconv finds the format itself only when asked apart (-g): left to
+    # guess while converting, it reads an XRDML file as empty.
+    if {[catch {exec {*}$exe -g $path 2>@1} guess]
+        || ![regexp {^(?:.*: )?([A-Za-z0-9_]+) - } [lindex [split [string trim $guess] \n] end] -> type]} {
+        refuse "$path is not plain columns, and xyconv knows no format it is in"
+    }
+    # The metadata comes as # lines, which the plain reader skips.
+    if {[catch {exec {*}$exe -t $type $path - 2>@1} text]} {
+        set why [lsearch -all -inline -not -exact [split [string trim $text] \n] "child process exited abnormally"]
+        refuse "$path: xyconv cannot read it as $type: [string trim [join $why " "]]"
+    }
+    set pattern [plain $text $path]
+    dict set pattern format xyconv
+    return $pattern
+}
+
+# Returns {x y} or {x y sigma} for a LINE of two or three finite numbers
+# (decimal, with blanks, tabs, commas or semicolons between them), else {}.
+proc ::peakview::data::point {line} {
+    variable sep
+    if {[scan $line "%g$sep%g%n" x - y end] != 4} { return {} }
+    set values [list $x $y]
+    set rest [string range $line $end end]
+    if {[string trim $rest " \t,;\r"] ne ""} {
+        if {[scan $rest "$sep%g%n" - s end] != 3 || [string trim [string range $rest $end end] " \t,;\r"] ne ""} {
+            return {}
+        }
+        lappend values $s
+    }
+    foreach v $values {
+        if {abs($v) == Inf} { return {} }
+    }
+    return $values
+}
+
+# Returns the pattern in TEXT, plain columns from the file SOURCE. Lines
+# that start with #, ! or ' and lines of words are skipped; a file with
+# fewer than two points is refused, naming the first line that could not be
+# read as 2θ and intensity.
+proc ::peakview::data::plain {text source} {
+    set xs {}
+    set ys {}
+    set sigmas {}
+    set allSigma 1
+    set bad ""
+    set n 0
+    foreach line [split $text \n] {
+        incr n
+        set p [point $line]
+        if {[llength $p] > 0} {
+            lappend xs [lindex $p 0]
+            lappend ys [lindex $p 1]
+            if {[llength $p] == 3} {
+                lappend sigmas [lindex $p 2]
+            } else {
+                set allSigma 0
+            }
+            continue
+        }
+        set t [string trim $line " \t\r"]
+        if {$t eq "" || [string index $t 0] in {# ! '}} continue
+        # A line of words (a header) is skipped; one that starts with a
+        # number but is not 2θ and intensity is where reading failed.
+        set words [expr {![regexp {^[-+.0-9]} $t]}]
+        if {$bad eq "" || ([dict get $bad words] && !$words)} {
+            set bad [dict create line $n text $t words $words]
+        }
+    }
+    if {[llength $xs] < 2} {
+        set what [expr {[llength $xs] == 0 ? "no data point" : "only one data point"}]
+        if {$bad eq ""} { refuse "$source: $what (2θ and intensity, two points at least)" }
+        set shown [string range [dict get $bad text] 0 59]
+        refuse "$source: $what; line [dict get $bad line] is not 2θ and intensity: \"$shown\""
+    }
+    return [dict create source $source format plain x $xs y $ys \
+                sigma [expr {$allSigma ? $sigmas : {}}]]
+}
