@@ -82,7 +82,9 @@ proc ::peakview::labels::columns {box pad} {
 # and mult (see order). A label is centred on its stick, its bottom GAP
 # pixels above the stick's top; where that place is taken it may go up by
 # its own height plus 5 GAP, up to TIERS places in all (the wider gap
-# between tiers makes two labels one above the other read as two). A label must lie
+# between tiers makes two labels one above the other read as two). A
+# stick with the key ceiling keeps its label below that pixel row (the
+# foot of the tick row above its own). A label must lie
 # within the box BOUNDS (the plot area), and keep at least GAP pixels from
 # every box of TAKEN (title, legend) and from every label kept before it;
 # the first place that does is its place, else it is dropped.
@@ -104,7 +106,8 @@ proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
         for {set t 0} {$t < $tiers && $found eq ""} {incr t} {
             set y1 [expr {$y - $gap - $t * ($h + 5 * $gap)}]
             set box [list $x0 [expr {$y1 - $h}] $x1 $y1]
-            if {$x0 < $bx0 || $x1 > $bx1 || $y1 - $h < $by0 || $y1 > $by1} {
+            if {$x0 < $bx0 || $x1 > $bx1 || $y1 - $h < $by0 || $y1 > $by1
+                || ([dict exists $stick ceiling] && $y1 - $h < [dict get $stick ceiling])} {
                 continue
             }
             set free 1
@@ -161,7 +164,7 @@ proc ::peakview::labels::sticks {phases layout which} {
             # The top of each mark, by its x: the higher of its two ends.
             set tops [dict create]
             foreach {x1 x2} [dict get $e x] {y1 y2} [dict get $e y] {
-                set top [expr {max($y1, $y2)}]
+                set top [expr {$y1 > $y2 ? $y1 : $y2}]
                 if {![dict exists $tops $x1] || [dict get $tops $x1] < $top} {
                     dict set tops $x1 $top
                 }
@@ -172,9 +175,13 @@ proc ::peakview::labels::sticks {phases layout which} {
                 if {$i eq "" || $hkl eq "" || ![dict exists $tops $x]} {
                     continue
                 }
-                lappend found [dict create id $k.$kind.$i x $x y [dict get $tops $x] \
+                set stick [dict create id $k.$kind.$i x $x y [dict get $tops $x] \
                     axis [dict get $e axis] text [text {*}$hkl] colour [dict get $e colour] \
                     group $k tt [lindex [dict get $phase tt] $i] mult [lindex $mults $i]]
+                if {[dict exists $e ceiling]} {
+                    dict set stick ceiling [dict get $e ceiling]
+                }
+                lappend found $stick
             }
         }
         incr k
@@ -192,7 +199,8 @@ proc ::peakview::labels::note {dropped total} {
 # label over each stick of STICKS, dicts with the keys id, x and y (the
 # stick's position and the top of its mark, in the coordinates of the x
 # axis and of the axis named by the key axis, y where it is absent), text,
-# colour, group, tt and mult. Labels stand upright (rotated a quarter
+# colour, group, tt and mult, and where it has one ceiling (in the same y
+# coordinates). Labels stand upright (rotated a quarter
 # turn, as powder plots label their tick marks), in FONT. They keep within
 # the plot area and clear of the title, of the legend and of the line that
 # says how many were dropped, drawn in the top left corner of the plot
@@ -228,6 +236,9 @@ proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
         set axis [expr {[dict exists $stick axis] ? [dict get $stick axis] : "y"}]
         dict set stick x [$g axis transform x [dict get $stick x]]
         dict set stick y [$g axis transform $axis [dict get $stick y]]
+        if {[dict exists $stick ceiling]} {
+            dict set stick ceiling [$g axis transform $axis [dict get $stick ceiling]]
+        }
         # Upright: the width on the screen is the line height.
         dict set stick w $height
         dict set stick h [font measure $font [dict get $stick text]]
@@ -260,4 +271,32 @@ proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
             -coords [$g invtransform [lindex $note 0] [lindex $note 1]]
     }
     return $result
+}
+
+# Returns nothing; in the window, draws the labels of STICKS on G in FONT
+# again whenever the graph changes size or a button changes the zoom,
+# once the change is done.
+proc ::peakview::labels::follow {g sticks font} {
+    variable following
+    set following($g) [list $sticks $font]
+    foreach event {<Configure> <ButtonRelease-1> <ButtonRelease-3>} {
+        bind $g $event +[list ::peakview::labels::later $g]
+    }
+}
+
+# Returns nothing; draws the labels of G that follow is keeping, at the
+# next idle moment (once for any number of calls before it).
+proc ::peakview::labels::later {g} {
+    variable pending
+    if {[info exists pending($g)]} {
+        return
+    }
+    set pending($g) [after idle [list apply {{g} {
+        variable following
+        variable pending
+        unset pending($g)
+        if {[winfo exists $g]} {
+            draw $g {*}$following($g)
+        }
+    } ::peakview::labels} $g]]
 }

@@ -12,8 +12,10 @@
 # refusal by a tool, carries the tool's own message; the viewer prints it
 # and exits with status 2.
 
+package require peakview::phases
+
 namespace eval ::peakview::sources {
-    namespace export kind locate run tt_limit read_table match load
+    namespace export kind locate run tt_limit read_table match load data_end phases
     # The header lines of the two tables, exactly as the tools write them.
     variable checkHeader "i\th\tk\tl\td\t2theta\textinct"
     variable hklHeader "h\tk\tl\td\t2theta\tmultiplicity\textinct"
@@ -271,7 +273,7 @@ proc ::peakview::sources::load {arg options} {
     if {$arg eq "-"} {
         set chan stdin
     } elseif {[catch {open $arg r} chan]} {
-        fail "cannot read $arg: $chan"
+        fail "cannot read $arg: [string trim [lindex [split $chan :] end]]"
     }
     fconfigure $chan -translation binary
     set bytes [read $chan]
@@ -311,7 +313,8 @@ proc ::peakview::sources::data_end {pattern} {
     if {[dict size $pattern] == 0 || [llength [dict get $pattern x]] == 0} {
         return ""
     }
-    return [tcl::mathfunc::max {*}[dict get $pattern x]]
+    # Not tcl::mathfunc::max: BLT, once loaded, replaces it with its own.
+    return [lindex [lsort -real [dict get $pattern x]] end]
 }
 
 # Returns the phase records (see phases.tcl) of the phase arguments ARGS,
