@@ -210,6 +210,11 @@ proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
     foreach marker [$g marker names peakview-label*] {
         $g marker delete $marker
     }
+    # BLT lays a graph out anew, a few pixels differently from its first
+    # layout, once an axis or a marker changes: have it do so now, so that
+    # the labels are measured on the layout that is drawn.
+    $g axis configure x -min [$g axis cget x -min]
+    update idletasks
     lassign [$g axis limits x] xmin xmax
     lassign [$g axis limits y] ymin ymax
     lassign [$g transform $xmin $ymax] px0 py0
@@ -261,12 +266,13 @@ proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
         lassign $box x0 y0 x1 y1
         set stick [dict get $texts $id]
         $g marker create text -name peakview-label[incr n] -text [dict get $stick text] \
-            -rotate 90 -anchor center -font $font -foreground [dict get $stick colour] \
+            -rotate 90 -anchor center -padx 0 -pady 0 -font $font \
+            -foreground [dict get $stick colour] \
             -coords [$g invtransform [expr {($x0 + $x1) / 2.0}] [expr {($y0 + $y1) / 2.0}]]
     }
     set dropped [dict get $result dropped]
     if {$dropped > 0} {
-        $g marker create text -name peakview-label-dropped -anchor nw -font $font \
+        $g marker create text -name peakview-label-dropped -anchor nw -padx 0 -pady 0 -font $font \
             -text [note $dropped $total] \
             -coords [$g invtransform [lindex $note 0] [lindex $note 1]]
     }
