@@ -4,6 +4,8 @@
 # their packages in scripts/test-deps.d/*.txt, one per line.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# What the build needs comes first: the tests build the tools.
+bash "$here/install-build-deps.sh"
 pkgs=(cmake g++ make git libgtest-dev clang-format)
 for list in "$here"/test-deps.d/*.txt; do
   [ -e "$list" ] || continue

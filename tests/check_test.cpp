@@ -113,6 +113,18 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"npeak 0", head + "0\n\n\n",
                   "line 4, column 1: warning: npeak is 0: the deck "
                   "lists no reflection\n"},
+        CheckCase{"npeak 0 with indices", head + "0\n1 2\n1 0\n1 0\n",
+                  "line 4, column 1: warning: npeak is 0: the deck lists no reflection\n"
+                  "line 5, column 1: warning: \"1 2\" on the h line is not read: with npeak 0 the "
+                  "h read takes no value\n"
+                  "line 6, column 1: warning: \"1 0\" on the k line is not read: with npeak 0 the "
+                  "k read takes no value\n"
+                  "line 7, column 1: warning: \"1 0\" on the l line is not read: with npeak 0 the "
+                  "l read takes no value\n"},
+        CheckCase{"a long text after a read is cut",
+                  head + "1 " + std::string(50, 'w') + "\n1\n1\n1\n",
+                  "line 4, column 3: warning: \"" + std::string(40, 'w') + "\"... after npeak" +
+                      dropped + " (is the npeak line missing?)\n"},
         CheckCase{"a reflection twice", head + "3\n1 2 1\n1 0 1\n1 0 1\n",
                   "line 5, column 5: warning: reflection 3 (1 1 1) repeats reflection 1\n"},
         CheckCase{"many repeats: the first five, then a count", head + "8\n8*1\n8*1\n8*1\n",

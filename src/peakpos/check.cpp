@@ -108,11 +108,11 @@ struct Cell {
     float a, b, c, alpha, beta, gamma;
 };
 
-// Returns true when the cell has no volume.
-bool check_cell(const Cell& cell, const Run& run, const Recorder& where,
+// Returns true when the cell is no cell: no volume, or an angle whose sine is 0.
+bool check_cell(const Cell& cell, const Run& run, const Recorder& places,
                 std::vector<Warning>& out) {
     if (!(cell.a > 1.0f))
-        out.push_back(Warning{where.at(Read::cell, 1),
+        out.push_back(Warning{places.at(Read::cell, 1),
                               "a is " + text_of(cell.a) +
                                   ", not above 1: the cell is taken as a reciprocal cell (a*, "
                                   "b*, c* and their angles); lengths in nm? a direct cell wants "
@@ -132,13 +132,13 @@ bool check_cell(const Cell& cell, const Run& run, const Recorder& where,
     const float angles[] = {cell.alpha, cell.beta, cell.gamma};
     for (int i = 3; i >= 1; --i)
         if (std::fabs(static_cast<float>(std::cos(double{angles[i - 1]} * K))) == 1.0f) flat = i;
-    Position at = where.at(Read::cell, 4);
+    Position at = places.at(Read::cell, 4);
     if (bad_length > 0) {
         what += " has a length that is not a number above 0";
-        at = where.at(Read::cell, bad_length);
+        at = places.at(Read::cell, bad_length);
     } else if (flat > 0) {
         what += " has an angle of 0 or 180, or within about 0.014 of it, whose sine is 0";
-        at = where.at(Read::cell, 3 + flat);
+        at = places.at(Read::cell, 3 + flat);
     } else {
         what += " has no volume (" + text_of(run.rcv) +
                 "): its angles cannot close a cell (each must be below the sum of the other two, "
@@ -148,11 +148,11 @@ bool check_cell(const Cell& cell, const Run& run, const Recorder& where,
     return true;
 }
 
-void check_reflections(const Run& run, const Recorder& where, bool explained,
+void check_reflections(const Run& run, const Recorder& places, bool explained,
                        std::vector<Warning>& out) {
     if (run.npeak <= 0) {
-        out.push_back(Warning{where.at(Read::npeak, 1), "npeak is " + std::to_string(run.npeak) +
-                                                            ": the deck lists no reflection"});
+        out.push_back(Warning{places.at(Read::npeak, 1), "npeak is " + std::to_string(run.npeak) +
+                                                             ": the deck lists no reflection"});
         return;
     }
     int unreachable = 0, nan = 0, visible = 0;
@@ -172,7 +172,7 @@ void check_reflections(const Run& run, const Recorder& where, bool explained,
             what += sep + std::to_string(count) + kind;
             sep = "; ";
         }
-        out.push_back(Warning{where.at(Read::cell, 7), what});
+        out.push_back(Warning{places.at(Read::cell, 7), what});
     }
 
     // Each kind about single reflections is shown for the first few, then
@@ -189,16 +189,16 @@ void check_reflections(const Run& run, const Recorder& where, bool explained,
     for (int i = 1; i <= run.npeak; ++i) {
         const auto [it, fresh] = first.try_emplace({run.h(i), run.k(i), run.l(i)}, i);
         if (run.h(i) == 0 && run.k(i) == 0 && run.l(i) == 0)
-            add(zeros, where.at(Read::h, i),
+            add(zeros, places.at(Read::h, i),
                 "reflection " + std::to_string(i) + " has the indices 0 0 0: no reflection");
         else if (!fresh)
-            add(repeats, where.at(Read::h, i),
+            add(repeats, places.at(Read::h, i),
                 "reflection " + std::to_string(i) + " (" + std::to_string(run.h(i)) + " " +
                     std::to_string(run.k(i)) + " " + std::to_string(run.l(i)) +
                     ") repeats reflection " + std::to_string(it->second));
         const std::int32_t flag = run.extinct(i);
         if (flag != 0 && flag != 1)
-            add(flags, where.at(Read::extinct, i),
+            add(flags, places.at(Read::extinct, i),
                 "extinct(" + std::to_string(i) + ") is " + std::to_string(flag) +
                     ": any flag but 0 marks an extinct reflection, but a flag other than 0 and 1 "
                     "is often an index on the wrong line");

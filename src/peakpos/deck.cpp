@@ -45,11 +45,12 @@ constexpr std::size_t excerpt_max = 40; // bytes of a bad field shown in a diagn
 constexpr int kept_digits = 40;         // significant digits of a value; later ones are dropped
 constexpr std::int64_t max_exponent = 99999999;
 
-// The deck as a stream of bytes with line and column numbers. A carriage
-// return directly before a line feed belongs to the line end; the first one
-// that does not is remembered, since it looks like a line end and is not.
-// Reads in blocks and never holds more than one block, however long the
-// lines.
+// The deck as a stream of bytes with line numbers, and columns worked out
+// from the offset where the line begins (nothing is counted per byte). A
+// carriage return directly before a line feed belongs to the line end; the
+// first one that does not is remembered, since it looks like a line end and
+// is not. Reads in blocks and never holds more than one block, however long
+// the lines.
 class Input {
   public:
     explicit Input(ByteSource& src) : src_(src) {}
@@ -61,53 +62,62 @@ class Input {
             back_ = none;
         } else {
             c = raw();
-            if (c == '\r') {
-                const int d = raw();
-                if (d == '\n') {
-                    c = '\n';
-                } else {
-                    rawback_ = d;
-                    if (lone_cr_.line == 0) lone_cr_ = Position{line_, col_ + 1};
-                }
-            }
+            if (c == '\r') c = after_cr();
         }
         if (c == '\n') {
             ++line_;
-            last_col_ = col_;
-            col_ = 0;
-        } else {
-            ++col_;
+            last_start_ = start_;
+            start_ = raw_next();
         }
         return c;
     }
     // Gives back the byte that get() just returned.
     void unget(int c) {
+        if (c == end_of_input) return;
         if (c == '\n') {
             --line_;
-            col_ = last_col_;
-        } else {
-            --col_;
+            start_ = last_start_;
         }
-        if (c != end_of_input) back_ = c;
+        back_ = c;
     }
     long line() const { return line_; }
-    // Where the next byte stands, and where the byte just returned stood.
-    Position here() const { return Position{line_, col_ + 1}; }
-    Position last() const { return Position{line_, col_}; }
-    bool ended() const { return ended_ && back_ == none && rawback_ == none; }
+    // The offset in the input of the next byte, when it is no line end.
+    long offset() const { return raw_next() - (back_ == none ? 0 : 1); }
+    // Where the next byte stands, when it is no line end.
+    Position here() const { return Position{line_, offset() - start_ + 1}; }
+    // Where the byte at offset stands: on this line, or on the one before
+    // when a line end has been taken since.
+    Position position_of(long off) const {
+        return off >= start_ ? Position{line_, off - start_ + 1}
+                             : Position{line_ - 1, off - last_start_ + 1};
+    }
+    // The bytes of the line of offset that stand before it and that the
+    // block in hand still holds, up to n of them.
+    std::string_view before(long off, long n) const {
+        const long from = std::max({off - n, off >= start_ ? start_ : last_start_, base_});
+        if (off > base_ + static_cast<long>(len_) || from >= off) return {};
+        return std::string_view(buf_ + (from - base_), static_cast<std::size_t>(off - from));
+    }
+    // Where the byte that get() just returned stood, when it was no line end.
+    Position last() const { return Position{line_, raw_next() - start_}; }
+    bool ended() const { return ended_ && back_ == none; }
     // The first carriage return not followed by a line feed (line 0: none yet).
     Position lone_cr() const { return lone_cr_; }
 
   private:
     static constexpr int none = -2;
+    // A carriage return: the line end when a line feed follows, else data.
+    [[gnu::noinline]] int after_cr() {
+        const int d = raw();
+        if (d == '\n') return '\n';
+        if (d != end_of_input) --pos_; // the block in hand still holds it
+        if (lone_cr_.line == 0) lone_cr_ = Position{line_, raw_next() - start_};
+        return '\r';
+    }
     int raw() {
-        if (rawback_ != none) {
-            const int c = rawback_;
-            rawback_ = none;
-            return c;
-        }
         if (pos_ == len_) {
             if (ended_) return end_of_input;
+            base_ += static_cast<long>(len_);
             len_ = src_.read(buf_, sizeof buf_);
             pos_ = 0;
             if (len_ == 0) {
@@ -117,14 +127,17 @@ class Input {
         }
         return static_cast<unsigned char>(buf_[pos_++]);
     }
+    // The offset in the input of the next byte raw() reads.
+    long raw_next() const { return base_ + static_cast<long>(pos_); }
 
     ByteSource& src_;
     char buf_[1 << 16];
     std::size_t pos_ = 0, len_ = 0;
+    long base_ = 0; // the offset of buf_ in the input
     bool ended_ = false;
-    int back_ = none, rawback_ = none;
+    int back_ = none;
     long line_ = 1;
-    long col_ = 0, last_col_ = 0; // bytes of the line taken so far; of the line before
+    long start_ = 0, last_start_ = 0; // the offsets where this line and the one before begin
     Position lone_cr_;
 };
 
@@ -230,7 +243,7 @@ class ListRead {
                 if (c == end_of_input) {
                     if (tolerant_) {
                         stopped_ = true;
-                        at_ = in_.here();
+                        kept_at_ = in_.here();
                         return false;
                     }
                     throw DeckError(Position{in_.line(), 0}, item.str(), "a number",
@@ -239,19 +252,19 @@ class ListRead {
                 if (is_blank(c) || c == '\n') continue;
                 if (c == '/') {
                     stopped_ = slashed_ = true;
-                    at_ = in_.last();
+                    kept_at_ = in_.last();
                     return false;
                 }
                 if (c == ',') {
-                    at_ = in_.last();
+                    kept_at_ = in_.last();
                     return false;
                 }
                 in_.unget(c);
                 break;
             }
             parse(item);
-            at_ = field_at_;
         }
+        kept_at_.line = 0;
         // After a value: blanks, and one comma as its separator (taken with
         // the last copy of a repeat).
         int c;
@@ -279,9 +292,9 @@ class ListRead {
 
     // The text and place of the last value read, for a diagnostic about it.
     std::string_view field() const { return std::string_view(field_, nfield_); }
-    Position field_at() const { return field_at_; }
+    Position field_at() const { return in_.position_of(field_offset_); }
     // Where the item that next() last handed out got its value, or kept it.
-    Position at() const { return at_; }
+    Position at() const { return kept_at_.line != 0 ? kept_at_ : field_at(); }
 
   private:
     int take() {
@@ -297,25 +310,31 @@ class ListRead {
     }
 
     [[noreturn]] void fail(const ItemName& item, const char* expected, int c) {
+        // A field that begins right after a value's last byte, with no
+        // separator between: a letter glued to a number. The value's text
+        // stands right before the field on its line (as far as the block in
+        // hand still holds it).
+        std::string_view value = in_.before(field_offset_, excerpt_max);
+        std::size_t n = value.size();
+        while (n > 0 && !ends_field(static_cast<unsigned char>(value[n - 1]))) --n;
+        value.remove_prefix(n);
+        const Position at = field_at();
+
         while (!ends_field(c) && nfield_ < excerpt_max) c = take();
         while (nfield_ > 0 && ends_field(static_cast<unsigned char>(field_[nfield_ - 1])))
             --nfield_;
         if (nfield_ == 0)
-            throw DeckError(Position{field_at_.line, 0}, item.str(), expected, "end of input");
+            throw DeckError(Position{at.line, 0}, item.str(), expected, "end of input");
         std::string found = quoted(field());
-        // A letter glued to a number belongs to the field after it.
-        if (glued_) found += " right after " + std::string(prev_, nprev_);
+        if (!value.empty()) found += " right after " + std::string(value);
         if (c == end_of_input) found += " and then the end of input";
-        throw DeckError(field_at_, item.str(), expected, found);
+        throw DeckError(at, item.str(), expected, found);
     }
 
     // One value, or a repeat count followed by a value or by nothing.
     void parse(const ItemName& item) {
-        std::swap(field_, prev_);
-        nprev_ = nfield_;
         nfield_ = 0;
-        field_at_ = in_.here();
-        glued_ = field_at_.line == end_.line && field_at_.column == end_.column;
+        field_offset_ = in_.offset();
         copies_ = 1;
         bool after_star = false;
         for (;;) {
@@ -376,14 +395,12 @@ class ListRead {
                                        (c == end_of_input && tolerant_);
                 if (after_star && !sign && !point && separator) {
                     give_back(c);
-                    end_ = in_.here();
                     has_value_ = false; // r null values
                     return;
                 }
                 fail(item, "a number", c);
             }
             give_back(c);
-            end_ = in_.here();
             has_value_ = true;
             repeated_ = d.value();
             return;
@@ -401,13 +418,11 @@ class ListRead {
     std::int64_t copies_ = 0; // copies of the last value still to hand out
     bool has_value_ = false;  // false: the copies are null values
     double repeated_ = 0.0;
-    char texts_[2][excerpt_max];
-    char* field_ = texts_[0]; // the start of the value's text
-    char* prev_ = texts_[1];  // the start of the value before it
-    std::size_t nfield_ = 0, nprev_ = 0;
-    bool kept_ = false;  // the last byte taken went into field_
-    bool glued_ = false; // the field began right where the value before it ended
-    Position field_at_, end_, at_;
+    char field_[excerpt_max]; // the start of the value's text
+    std::size_t nfield_ = 0;
+    bool kept_ = false;     // the last byte taken went into field_
+    long field_offset_ = 0; // where the value's text begins in the input
+    Position kept_at_;      // where the last item kept its value (line 0: it got one)
 };
 
 float to_real(double v) {

@@ -115,8 +115,8 @@ proc ::peakview::phases::evaluate {text source {limitMs ""}} {
     variable filled
     if {$limitMs eq ""} { set limitMs $timeLimitMs }
     if {[string trim $text] eq ""} { refuse "$source: the plot script is empty" }
-    # The script opens with " set NAME(x)" and a brace. Tcl drops the blanks around
-    # NAME, so an all-blank name is the empty one.
+    # The script opens with " set NAME(x)" and a brace. Tcl drops the
+    # blanks around NAME, so an all-blank name is the empty one.
     if {![regexp {^[ \t\r\n]*set ([^\n]*)\(x\) \{} $text -> name]} {
         refuse "$source does not look like a peakpos plot script (no \"set NAME(x) \{\" first)"
     }
@@ -147,12 +147,13 @@ proc ::peakview::phases::evaluate {text source {limitMs ""}} {
     }
     interp delete $safe
     if {$failed} {
+        # (vwait, stopped by the time limit, says only "limit exceeded".)
         switch -glob -- $msg {
-            "time limit exceeded" {
-                refuse "$source: the plot script did not end within [expr {$limitMs / 1000.0}] s and was stopped"
-            }
             "command count limit exceeded" {
                 refuse "$source: the plot script ran more than $commandLimit commands and was stopped"
+            }
+            "*limit exceeded" {
+                refuse "$source: the plot script did not end within [expr {$limitMs / 1000.0}] s and was stopped"
             }
         }
         refuse "$source: the plot script failed: $msg"

@@ -21,9 +21,11 @@ namespace eval ::peakview::plot {
 
 # Returns the lowest and highest of the finite numbers in LIST ({} when none).
 proc ::peakview::plot::bounds {list} {
-    set finite [lsearch -all -inline -not -regexp $list {^-?(Inf|NaN)$}]
-    if {[llength $finite] == 0} { return {} }
-    set sorted [lsort -real $finite]
+    foreach other {NaN Inf -Inf} {
+        set list [lsearch -all -inline -not -exact $list $other]
+    }
+    if {[llength $list] == 0} { return {} }
+    set sorted [lsort -real $list]
     return [list [lindex $sorted 0] [lindex $sorted end]]
 }
 

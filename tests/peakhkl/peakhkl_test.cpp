@@ -1,0 +1,290 @@
+// peakhkl's reflection lists for a table of space groups, the choice of
+// the space group from its symbol, the name word, and the deck read back
+// by peakpos's own reader.
+#include "peakhkl/cli.hpp"
+#include "peakhkl/crystal.hpp"
+#include "peakhkl/deck_writer.hpp"
+#include "peakhkl/reflections.hpp"
+#include "peakpos/deck.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+namespace peakhkl {
+namespace {
+
+Crystal crystal(const CellValues& cell, const std::string& sg) {
+    return make_crystal(cell, symmetry_from_symbol(sg, cell, "--sg"), "--cell");
+}
+
+// "h k l" per reflection, a '*' after an extinct one, comma-separated.
+std::string listing(const std::vector<Reflection>& list, std::size_t n = 1000) {
+    std::string s;
+    for (std::size_t i = 0; i < std::min(n, list.size()); ++i) {
+        const Reflection& r = list[i];
+        if (!s.empty()) s += ", ";
+        s += std::to_string(r.hkl[0]) + " " + std::to_string(r.hkl[1]) + " " +
+             std::to_string(r.hkl[2]) + (r.extinct ? "*" : "");
+    }
+    return s;
+}
+
+struct ListCase {
+    const char* rule;
+    CellValues cell;
+    const char* sg;
+    double d_min;
+    std::string first;                // listing() of the first reflections
+    std::vector<std::string> members; // listing() entries found somewhere in the list
+};
+
+void PrintTo(const ListCase& c, std::ostream* os) {
+    *os << c.rule;
+}
+
+class Lists : public testing::TestWithParam<ListCase> {};
+
+TEST_P(Lists, HoldTheSetsInOrderWithTheirFlags) {
+    const ListCase& c = GetParam();
+    const auto list = reflection_list(crystal(c.cell, c.sg), c.d_min, false, 5000);
+    ASSERT_TRUE(list);
+    const std::string all = ", " + listing(*list) + ",";
+    EXPECT_EQ(all.substr(2, c.first.size()), c.first);
+    for (const std::string& m : c.members)
+        EXPECT_NE(all.find(", " + m + ","), std::string::npos) << m;
+}
+
+const CellValues hexagonal_cell{3.21, 3.21, 5.21, 90, 90, 120};
+const CellValues monoclinic_cell{5, 6, 7, 90, 100, 90};
+
+INSTANTIATE_TEST_SUITE_P(
+    SpaceGroups, Lists,
+    testing::Values(
+        // Face centring: h, k, l all odd or all even. Ties at one d go by
+        // h, then k, then l, largest first (3 0 0 before 2 2 1).
+        ListCase{"NaCl Fm-3m: h k l unmixed",
+                 {5.64, 5.64, 5.64, 90, 90, 90},
+                 "F m -3 m",
+                 1.25,
+                 "1 0 0*, 1 1 0*, 1 1 1, 2 0 0, 2 1 0*, 2 1 1*, 2 2 0, 3 0 0*, 2 2 1*, 3 1 0*, "
+                 "3 1 1, 2 2 2, 3 2 0*, 3 2 1*, 4 0 0, 4 1 0*, 3 2 2*, 4 1 1*, 3 3 0*, 3 3 1, "
+                 "4 2 0",
+                 {}},
+        // The diamond glide: h 0 0 needs h = 4n, 0 k l needs k + l = 4n;
+        // 2 2 2 is weak in silicon for its atoms, not forbidden by the group.
+        ListCase{"Si Fd-3m: 2 0 0 and 4 2 0 forbidden, 2 2 2 allowed",
+                 {5.431, 5.431, 5.431, 90, 90, 90},
+                 "F d -3 m :2",
+                 0.95,
+                 "1 0 0*, 1 1 0*, 1 1 1, 2 0 0*, 2 1 0*, 2 1 1*, 2 2 0, 3 0 0*, 2 2 1*, 3 1 0*, "
+                 "3 1 1, 2 2 2, 3 2 0*, 3 2 1*, 4 0 0, 4 1 0*, 3 2 2*, 4 1 1*, 3 3 0*, 3 3 1, "
+                 "4 2 0*",
+                 {"4 2 1*", "4 2 2", "4 4 0"}},
+        ListCase{"W Im-3m: h + k + l even",
+                 {3.165, 3.165, 3.165, 90, 90, 90},
+                 "I m -3 m",
+                 1.0,
+                 "1 0 0*, 1 1 0, 1 1 1*, 2 0 0, 2 1 0*, 2 1 1, 2 2 0, 3 0 0*, 2 2 1*, 3 1 0",
+                 {}},
+        // The screw axis 21 along b and the glide c: 0 k 0 with k odd and
+        // h 0 l with l odd; the oblique cell tells h 0 l from h 0 -l.
+        ListCase{"P 21/c: 0 k 0 k odd, h 0 l l odd",
+                 monoclinic_cell,
+                 "P 21/c",
+                 1.5,
+                 "",
+                 {"0 1 0*", "0 2 0", "0 3 0*", "1 0 1*", "1 0 -1*", "1 0 2", "1 0 -2", "2 0 0",
+                  "1 1 1", "1 1 -1", "0 0 1*", "0 0 2", "1 0 0", "0 1 1"}},
+        // The 63 screw axis: 0 0 l with l odd; the c glide: h h l with l odd.
+        ListCase{"P 63/m m c: 0 0 l and h h l with l odd",
+                 hexagonal_cell,
+                 "P 63/m m c",
+                 1.0,
+                 "0 0 1*, 1 0 0, 0 0 2, 1 0 1, 1 0 2, 0 0 3*, 1 1 0, 1 1 1*, 1 0 3, 2 0 0, "
+                 "1 1 2, 2 0 1",
+                 {"0 0 4", "1 1 3*", "2 0 2"}},
+        // Without symmetry, h k l and h -k l are different planes; Friedel
+        // pairs are one set.
+        ListCase{"P 1 triclinic: h k l and h -k l differ",
+                 {5, 6, 7, 80, 95, 105},
+                 "P 1",
+                 2.0,
+                 "",
+                 {"1 1 1", "1 -1 1", "1 1 -1", "-1 1 1", "0 1 0", "1 0 0"}}));
+
+TEST(Lists, OneSetPerLaueOrbitWithItsMultiplicity) {
+    const auto nacl =
+        reflection_list(crystal({5.64, 5.64, 5.64, 90, 90, 90}, "225"), 1.25, false, 5000);
+    ASSERT_TRUE(nacl);
+    std::string m;
+    for (const Reflection& r : *nacl) m += std::to_string(r.multiplicity) + " ";
+    EXPECT_EQ(m, "6 12 8 6 24 24 12 6 24 24 24 8 24 48 6 24 24 24 12 24 24 ");
+    // Friedel mates make one set of two in P 1.
+    const auto p1 = reflection_list(crystal({5, 6, 7, 80, 95, 105}, "1"), 2.0, false, 5000);
+    ASSERT_TRUE(p1);
+    for (const Reflection& r : *p1) ASSERT_EQ(r.multiplicity, 2);
+    const auto pm1 = reflection_list(crystal({5, 6, 7, 80, 95, 105}, "P -1"), 2.0, false, 5000);
+    EXPECT_EQ(listing(*p1), listing(*pm1));
+}
+
+TEST(Lists, AllowedOnlyLeavesTheAbsentOut) {
+    const Crystal si = crystal({5.431, 5.431, 5.431, 90, 90, 90}, "Fd-3m");
+    EXPECT_EQ(listing(*reflection_list(si, 1.2, true, 5000)),
+              "1 1 1, 2 2 0, 3 1 1, 2 2 2, 4 0 0, 3 3 1");
+}
+
+// R -3 m on hexagonal axes (obverse centring) and on rhombohedral axes is
+// one lattice: its allowed sets have the same d and multiplicities.
+TEST(Lists, RhombohedralSettingsGiveTheSameDValues) {
+    const double a = 3.76, c = 12.3;
+    const double ar = std::sqrt(3 * a * a + c * c) / 3;
+    const double alpha = 2 * std::asin(3 * a / (2 * std::sqrt(3 * a * a + c * c))) * 180 / M_PI;
+    const auto hex = reflection_list(crystal({a, a, c, 90, 90, 120}, "R -3 m"), 1.0, true, 5000);
+    const auto rho =
+        reflection_list(crystal({ar, ar, ar, alpha, alpha, alpha}, "R -3 m"), 1.0, true, 5000);
+    ASSERT_TRUE(hex && rho);
+    ASSERT_EQ(hex->size(), rho->size());
+    ASSERT_GT(hex->size(), 20u);
+    for (std::size_t i = 0; i < hex->size(); ++i) {
+        EXPECT_NEAR((*hex)[i].d, (*rho)[i].d, 1e-9) << i;
+        EXPECT_EQ((*hex)[i].multiplicity, (*rho)[i].multiplicity) << i;
+    }
+    EXPECT_EQ(listing(*hex, 3), "0 0 3, 1 0 1, 0 1 2");
+}
+
+// The representative is the member a user writes.
+TEST(Lists, RepresentativeHasFewestNegativesThenLargestIndices) {
+    const auto cubic = reflection_list(crystal({4, 4, 4, 90, 90, 90}, "P m -3 m"), 1.9, false, 50);
+    const auto hexagonal = reflection_list(crystal(hexagonal_cell, "P 6/m m m"), 1.5, false, 50);
+    EXPECT_EQ(listing(*cubic), "1 0 0, 1 1 0, 1 1 1, 2 0 0");
+    EXPECT_NE(listing(*hexagonal).find("1 1 0"), std::string::npos); // not 2 -1 0 or -1 -1 0
+    EXPECT_TRUE(preferred({1, 1, 0}, {2, -1, 0}));
+    EXPECT_TRUE(preferred({1, 1, 0}, {0, 1, 1}));
+    EXPECT_TRUE(preferred({1, 0, -1}, {-1, 0, 1}));
+    EXPECT_FALSE(preferred({1, 1, 0}, {1, 1, 0}));
+}
+
+struct SymbolCase {
+    const char* symbol;
+    CellValues cell;
+    const char* group; // the name gemmi tabulates the group under
+};
+
+class Symbols : public testing::TestWithParam<SymbolCase> {};
+
+TEST_P(Symbols, NameTheGroupInTheSettingOfTheCell) {
+    const SymbolCase& c = GetParam();
+    EXPECT_EQ(symmetry_from_symbol(c.symbol, c.cell, "--sg").symbol, c.group);
+}
+
+const CellValues cubic{5, 5, 5, 90, 90, 90};
+const CellValues rhombohedral{5, 5, 5, 60, 60, 60};
+const CellValues monoclinic{5, 6, 7, 90, 100, 90};
+INSTANTIATE_TEST_SUITE_P(Settings, Symbols,
+                         testing::Values(SymbolCase{"P 21/c", monoclinic, "P 1 21/c 1"},
+                                         SymbolCase{"P21/c", monoclinic, "P 1 21/c 1"},
+                                         SymbolCase{"P 1 21/c 1", monoclinic, "P 1 21/c 1"},
+                                         SymbolCase{"hall:-P 2ybc", monoclinic, "P 1 21/c 1"},
+                                         SymbolCase{"14", monoclinic, "P 1 21/c 1"},
+                                         SymbolCase{"Fm-3m", cubic, "F m -3 m"},
+                                         SymbolCase{"225", cubic, "F m -3 m"},
+                                         SymbolCase{"F d -3 m :2", cubic, "F d -3 m:2"},
+                                         SymbolCase{"R -3 m :H", hexagonal_cell, "R -3 m:H"},
+                                         SymbolCase{"R -3 m", hexagonal_cell, "R -3 m:H"},
+                                         SymbolCase{"R 3 :R", rhombohedral, "R 3:R"},
+                                         SymbolCase{"R 3", rhombohedral, "R 3:R"},
+                                         SymbolCase{"146", rhombohedral, "R 3:R"},
+                                         SymbolCase{"146", hexagonal_cell, "R 3:H"}));
+
+struct NameCase {
+    std::string word;
+    std::string fault;  // a part of name_fault(word), empty when it is a name
+    std::string mended; // mended_name(word)
+};
+
+class Names : public testing::TestWithParam<NameCase> {};
+
+TEST_P(Names, AreTclAndBltWords) {
+    const NameCase& c = GetParam();
+    const std::string fault = name_fault(c.word);
+    if (c.fault.empty())
+        EXPECT_EQ(fault, "");
+    else
+        EXPECT_NE(fault.find(c.fault), std::string::npos) << fault;
+    EXPECT_EQ(mended_name(c.word), c.mended);
+    EXPECT_EQ(name_fault(mended_name(c.word)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, Names,
+    testing::Values(NameCase{"quartz", "", "quartz"}, NameCase{"Si_1.a:b", "", "Si_1.a:b"},
+                    NameCase{"NaCl-rock salt", "letters, digits", "NaCl_rock_salt"},
+                    NameCase{"1abc", "begins with a letter", "X1abc"},
+                    NameCase{"_x", "begins with a letter", "X_x"}, NameCase{"a::b", "::", "a:_b"},
+                    NameCase{"", "at least one", "X"},
+                    NameCase{"abcdefghijklmnopqrstuvwxyz", "at most 25",
+                             "abcdefghijklmnopqrstuvwxy"},
+                    NameCase{"x$y[z]", "letters, digits", "x_y_z_"}));
+
+TEST(FloatText, IsTheShortestTextOfTheSingleValue) {
+    EXPECT_EQ(float_text(5.64), "5.64");
+    EXPECT_EQ(float_text(1.5405930), "1.540593");
+    EXPECT_EQ(float_text(100), "100");
+    EXPECT_EQ(float_text(4.9134), "4.9134");
+    EXPECT_EQ(float_text(0.1 + 0.2), "0.3");
+}
+
+// The deck peakpos's own reader makes of peakhkl's output.
+TEST(Deck, ReadsBackThroughPeakposReader) {
+    const Outcome o = run({EXAMPLES_DIR "/quartz.cif", "--wave", "CuKa1", "--tt-max", "100",
+                           "--ymin", "-5", "--zero", "0.05"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    auto deck = std::make_unique<peakpos::Run>();
+    peakpos::MemorySource in(o.out);
+    peakpos::read_deck(in, *deck);
+    EXPECT_EQ(std::string(deck->dnam.data(), deck->dnam.size()), "quartz P 32 2 1          ");
+    EXPECT_EQ(peakpos::name_word(deck->dnam), "quartz");
+    EXPECT_EQ(deck->a, 4.9134f);
+    EXPECT_EQ(deck->b, 4.9134f);
+    EXPECT_EQ(deck->c, 5.4052f);
+    EXPECT_EQ(deck->gamma, 120.0f);
+    EXPECT_EQ(deck->wave, 1.5405930f);
+    EXPECT_EQ(deck->ymin, -5.0f);
+    EXPECT_EQ(deck->ymax, 100.0f);
+    EXPECT_EQ(deck->zero, 0.05f);
+
+    const Crystal quartz = crystal({4.9134, 4.9134, 5.4052, 90, 90, 120}, "P 32 2 1");
+    const auto list =
+        reflection_list(quartz, 1.5405930 / (2 * std::sin(50 * M_PI / 180)), false, 5000);
+    ASSERT_TRUE(list);
+    ASSERT_EQ(deck->npeak, static_cast<int>(list->size()));
+    ASSERT_GT(deck->npeak, 40);
+    for (int i = 1; i <= deck->npeak; ++i) {
+        const Reflection& r = (*list)[static_cast<std::size_t>(i - 1)];
+        ASSERT_EQ(deck->h(i), r.hkl[0]);
+        ASSERT_EQ(deck->k(i), r.hkl[1]);
+        ASSERT_EQ(deck->l(i), r.hkl[2]);
+        ASSERT_EQ(deck->extinct(i), r.extinct ? 1 : 0);
+    }
+    EXPECT_EQ(listing(*list, 4), "0 0 1*, 1 0 0, 1 0 1, 0 1 1");
+    // Each list starts on its own line, its lines of a readable width.
+    std::size_t longest = 0;
+    for (std::size_t at = 0, end; at < o.out.size(); at = end + 1) {
+        end = o.out.find('\n', at);
+        longest = std::max(longest, end - at);
+    }
+    EXPECT_LE(longest, 78u);
+}
+
+TEST(Deck, TheSymbolIsLeftOutWhenItDoesNotFitTheNameLine) {
+    const Outcome o = run({"--cell", "5.64", "5.64", "5.64", "90", "90", "90", "--sg", "225",
+                           "--wave", "1.54", "--name", "a_rather_long_name_here"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.substr(0, o.out.find('\n')), "a_rather_long_name_here");
+}
+
+} // namespace
+} // namespace peakhkl

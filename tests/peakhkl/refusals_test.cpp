@@ -1,0 +1,229 @@
+// Every input peakhkl refuses: status 2, nothing for standard output, and
+// on standard error where the fault is and what was expected there.
+#include "peakhkl/cli.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace peakhkl {
+namespace {
+
+// A CIF fixture in the test's temporary directory; returns its path.
+std::string cif_file(const std::string& name, const std::string& text) {
+    const std::string path = testing::TempDir() + "peakhkl_" + name + ".cif";
+    std::ofstream(path) << text;
+    return path;
+}
+
+const std::string cell = "_cell_length_a 5.64\n_cell_length_b 5.64\n_cell_length_c 5.64\n"
+                         "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n";
+
+std::vector<std::string> with_cell(std::vector<std::string> args) {
+    std::vector<std::string> all{"--cell", "5.64", "5.64", "5.64", "90", "90", "90"};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+
+struct Refusal {
+    const char* rule;
+    std::vector<std::string> args;
+    std::string message; // a part of the message on standard error
+};
+
+void PrintTo(const Refusal& c, std::ostream* os) {
+    *os << c.rule;
+}
+
+class Refuses : public testing::TestWithParam<Refusal> {};
+
+TEST_P(Refuses, WithWhereAndWhat) {
+    const Refusal& c = GetParam();
+    const Outcome o = run(c.args);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err.rfind("peakhkl: ", 0), 0u) << o.err;
+    EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, Refuses,
+    testing::Values(
+        Refusal{"unknown space group", with_cell({"--sg", "Q 7", "--wave", "1.54"}),
+                "--sg: expected a space-group symbol"},
+        Refusal{"space group number 0", with_cell({"--sg", "0", "--wave", "1.54"}),
+                "--sg: expected a space-group symbol"},
+        Refusal{"space group number 231", with_cell({"--sg", "231", "--wave", "1.54"}),
+                "found \"231\""},
+        Refusal{"bad Hall symbol", with_cell({"--sg", "hall:-Q 9", "--wave", "1.54"}),
+                "--sg: expected a Hall symbol, found \"-Q 9\""},
+        Refusal{"length not positive",
+                {"--cell", "5", "5", "-5", "90", "90", "90", "--sg", "1", "--wave", "1.54"},
+                "--cell: expected a positive length, found c = -5"},
+        Refusal{"length that is no number",
+                {"--cell", "5", "5", "five", "90", "90", "90", "--sg", "1", "--wave", "1.54"},
+                "--cell: expected six numbers, found \"five\""},
+        Refusal{"angles that make no cell",
+                {"--cell", "5", "5", "5", "120", "120", "120", "--sg", "1", "--wave", "1.54"},
+                "--cell: expected cell angles that span a volume"},
+        Refusal{"angle of 180",
+                {"--cell", "5", "5", "5", "90", "180", "90", "--sg", "1", "--wave", "1.54"},
+                "expected an angle between 0 and 180 degrees"},
+        Refusal{"a of 1 A reads as a reciprocal cell",
+                {"--cell", "1", "5", "5", "90", "90", "90", "--sg", "1", "--wave", "1.54"},
+                "a direct cell with a above 1 A"},
+        Refusal{
+            "tetragonal group, a != b",
+            {"--cell", "4", "4.1", "6", "90", "90", "90", "--sg", "P 4/m m m", "--wave", "1.54"},
+            "--cell: expected a cell with the symmetry of P 4/m m m"},
+        Refusal{"hexagonal group, gamma 90",
+                {"--cell", "4", "4", "6", "90", "90", "90", "--sg", "P 63/m m c", "--wave", "1.54"},
+                "expected a cell with the symmetry of P 63/m m c"},
+        Refusal{"rhombohedral setting asked of a hexagonal cell",
+                {"--cell", "4", "4", "6", "90", "90", "120", "--sg", "R 3 :R", "--wave", "1.54"},
+                "expected a cell with the symmetry of R 3:R"},
+        Refusal{"no wavelength", with_cell({"--sg", "225"}), "--wave: expected the wavelength"},
+        Refusal{"wavelength 0", with_cell({"--sg", "225", "--wave", "0"}),
+                "--wave: expected a wavelength in angstroms above 0"},
+        Refusal{"negative wavelength", with_cell({"--sg", "225", "--wave", "-1.54"}),
+                "found \"-1.54\""},
+        Refusal{"unknown line", with_cell({"--sg", "225", "--wave", "CuKa3"}),
+                "or one of CuKa1 CuKa2 CuKb"},
+        Refusal{"2theta limit 0", with_cell({"--sg", "225", "--wave", "1.54", "--tt-max", "0"}),
+                "--tt-max: expected a 2theta limit between 0 and 180 degrees"},
+        Refusal{"2theta limit 180", with_cell({"--sg", "225", "--wave", "1.54", "--tt-max", "180"}),
+                "--tt-max: expected a 2theta limit between 0 and 180 degrees"},
+        Refusal{"d limit 0", with_cell({"--sg", "225", "--wave", "1.54", "--d-min", "0"}),
+                "--d-min: expected a d limit in angstroms above 0"},
+        Refusal{"both limits",
+                with_cell({"--sg", "225", "--wave", "1.54", "--d-min", "1", "--tt-max", "90"}),
+                "expected one of the two limits"},
+        Refusal{"a name BLT cannot take",
+                with_cell({"--sg", "225", "--wave", "1.54", "--name", "Na Cl"}),
+                "--name: expected a name of letters, digits"},
+        Refusal{"a name Tcl takes for a namespace",
+                with_cell({"--sg", "225", "--wave", "1.54", "--name", "a::b"}),
+                "--name: expected a name without \"::\""},
+        Refusal{"no crystal", {"--wave", "1.54"}, "expected a CIF file, or --cell and --sg"},
+        Refusal{"--cell without --sg", with_cell({"--wave", "1.54"}), "--sg: expected"},
+        Refusal{"--cell short of values",
+                {"--cell", "5", "5", "5"},
+                "--cell: expected 6 values, found the end of the arguments"},
+        Refusal{"an option twice", with_cell({"--sg", "225", "--wave", "1.54", "--wave", "1.6"}),
+                "--wave: expected the option once"},
+        Refusal{"unknown option, with the usage", with_cell({"--sg", "225", "--bogus"}),
+                "unknown option \"--bogus\"\nusage: peakhkl"},
+        Refusal{"more than 5000, with the largest limit",
+                {"--cell", "20", "20", "20", "90", "90", "90", "--sg", "P 1", "--wave", "1.54"},
+                "--tt-max: expected at most 5000 reflections, as peakpos reads (the largest 2theta "
+                "limit that stays within 5000 is just below"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Cifs, Refuses,
+    testing::Values(
+        Refusal{"a file that cannot be read",
+                {testing::TempDir() + "no_such.cif", "--wave", "1.54"},
+                "no_such.cif: expected a CIF file that can be read"},
+        Refusal{"a CIF that does not parse",
+                {cif_file("syntax", "data_x\n_cell_length_a 5\n_cell_length_b 'open\n"), "--wave",
+                 "1.54"},
+                "syntax.cif:3: expected CIF syntax"},
+        Refusal{"a cell value missing",
+                {cif_file("no_gamma", "data_x\n_cell_length_a 5\n_cell_length_b 5\n_cell_length_c "
+                                      "5\n_cell_angle_alpha 90\n_cell_angle_beta 90\n"),
+                 "--wave", "1.54"},
+                "data_x: _cell_angle_gamma: expected a value, found none"},
+        Refusal{"a cell value that is no number",
+                {cif_file("bad_b", "data_x\n_cell_length_a 5\n_cell_length_b five\n"), "--wave",
+                 "1.54"},
+                "bad_b.cif:3: _cell_length_b: expected a number, found \"five\""},
+        Refusal{"operators that form no group",
+                {cif_file("no_group", "data_x\n" + cell +
+                                          "loop_\n_space_group_symop_operation_xyz\n"
+                                          "x,y,z\n-y,x,z\n"),
+                 "--wave", "1.54"},
+                "no_group.cif:8: _space_group_symop_operation_xyz: expected symmetry operators "
+                "that form a group, found the product of"},
+        Refusal{"operators without the identity",
+                {cif_file("no_identity",
+                          "data_x\n" + cell + "loop_\n_symmetry_equiv_pos_as_xyz\n-x,-y,-z\n"),
+                 "--wave", "1.54"},
+                "_symmetry_equiv_pos_as_xyz: expected symmetry operators that form a group, "
+                "found no identity"},
+        Refusal{"an operator that does not parse",
+                {cif_file("bad_op",
+                          "data_x\n" + cell + "loop_\n_space_group_symop_operation_xyz\nx,y,q\n"),
+                 "--wave", "1.54"},
+                "expected a symmetry operator such as -x,y+1/2,-z, found \"x,y,q\""},
+        Refusal{"no space group",
+                {cif_file("no_sg", "data_x\n" + cell), "--wave", "1.54"},
+                "no_sg.cif: data_x: expected the space group"},
+        Refusal{"an unknown Hermann-Mauguin name",
+                {cif_file("bad_hm", "data_x\n" + cell + "_symmetry_space_group_name_H-M 'Q 7'\n"),
+                 "--wave", "1.54"},
+                "bad_hm.cif:8: _symmetry_space_group_name_H-M: expected a space-group symbol"},
+        Refusal{"a cell without the group's symmetry",
+                {cif_file("tetragonal", "data_x\n_cell_length_a 4\n_cell_length_b 4.2\n"
+                                        "_cell_length_c 6\n_cell_angle_alpha 90\n"
+                                        "_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+                                        "_space_group_IT_number 123\n"),
+                 "--wave", "1.54"},
+                "tetragonal.cif:2: _cell_*: expected a cell with the symmetry of P 4/m m m"},
+        Refusal{"several blocks without --block",
+                {cif_file("two", "data_one\n" + cell + "_space_group_IT_number 225\ndata_two\n" +
+                                     cell + "_space_group_IT_number 225\n"),
+                 "--wave", "1.54"},
+                "two.cif: expected --block NAME to choose one of several data blocks, found the "
+                "blocks one two"},
+        Refusal{"a --block the file does not hold",
+                {cif_file("two", "data_one\n" + cell + "_space_group_IT_number 225\ndata_two\n" +
+                                     cell + "_space_group_IT_number 225\n"),
+                 "--block", "three", "--wave", "1.54"},
+                "expected a data block named \"three\", found the blocks one two"},
+        Refusal{"a CIF and --cell", with_cell({EXAMPLES_DIR "/quartz.cif", "--wave", "1.54"}),
+                "expected either a CIF file or --cell and --sg"}));
+
+TEST(Refuses, TooManyWithinASecondAndTheLimitItNamesHolds) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--cell", "2", "300", "2", "30", "30", "30", "--sg", "P1",
+                                   "--wave", "0.0001", "--d-min", "1e-6"},
+          std::vector<std::string>{"--cell", "500", "500", "500", "90", "90", "90", "--sg", "225",
+                                   "--wave", "1e-30", "--tt-max", "179", "--allowed-only"},
+          std::vector<std::string>{"--cell", "50", "60", "70", "80", "85", "95", "--sg", "P 1",
+                                   "--wave", "CuKa1"}}) {
+        const auto start = std::chrono::steady_clock::now();
+        const Outcome o = run(args);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took.count(), 1.0) << o.err;
+        ASSERT_EQ(o.status, 2);
+        // "..., e.g. --tt-max 20.1029), found ...": the proposed limit keeps
+        // at most 5000; the bound it is just below does not.
+        const std::string option = args[args.size() - 2] == "--d-min" ? "--d-min" : "--tt-max";
+        const auto at = o.err.find("e.g. " + option + " ");
+        ASSERT_NE(at, std::string::npos) << o.err;
+        const std::size_t from = at + option.size() + 6;
+        const std::string limit = o.err.substr(from, o.err.find(')', from) - from);
+        std::vector<std::string> within = args;
+        bool has_limit = false;
+        for (std::size_t i = 0; i + 1 < args.size(); ++i)
+            if (args[i] == option) {
+                within[i + 1] = limit;
+                has_limit = true;
+            }
+        if (!has_limit) within.insert(within.end(), {option, limit});
+        const Outcome kept = run(within);
+        ASSERT_EQ(kept.status, 0) << limit << " " << kept.err;
+        std::size_t line4 = 0; // npeak is on the deck's fourth line
+        for (int n = 0; n < 3; ++n) line4 = kept.out.find('\n', line4) + 1;
+        const std::size_t npeak = std::stoul(kept.out.substr(line4));
+        EXPECT_LE(npeak, 5000u);
+        EXPECT_GT(npeak, 4000u);
+    }
+}
+
+} // namespace
+} // namespace peakhkl
