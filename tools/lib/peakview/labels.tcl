@@ -52,15 +52,6 @@ proc ::peakview::labels::order {sticks} {
     return [lmap key [lsort -integer -index 0 $ranked] { lindex $sticks [lindex $key 1] }]
 }
 
-# Returns 1 when the boxes A and B come closer than SEP pixels (or
-# overlap), else 0.
-proc ::peakview::labels::near {a b sep} {
-    lassign $a ax0 ay0 ax1 ay1
-    lassign $b bx0 by0 bx1 by1
-    return [expr {$ax0 < $bx1 + $sep && $bx0 < $ax1 + $sep
-                  && $ay0 < $by1 + $sep && $by0 < $ay1 + $sep}]
-}
-
 # Returns the columns (indices) that the box BOX spans, widened by PAD
 # pixels on each side.
 proc ::peakview::labels::columns {box pad} {
@@ -89,11 +80,14 @@ proc ::peakview::labels::columns {box pad} {
 # every box of TAKEN (title, legend) and from every label kept before it;
 # the first place that does is its place, else it is dropped.
 proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
+    variable column
     lassign $bounds bx0 by0 bx1 by1
-    set placed [dict create]
+    # The boxes placed so far (taken ones first), by the columns they
+    # reach into, GAP included.
+    array set placed {}
     foreach box $taken {
         foreach c [columns $box $gap] {
-            dict lappend placed $c $box
+            lappend placed($c) $box
         }
     }
     set kept {}
@@ -102,39 +96,41 @@ proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
         dict with stick {}
         set x0 [expr {$x - $w / 2.0}]
         set x1 [expr {$x0 + $w}]
+        set top [expr {[dict exists $stick ceiling] ? max($by0, [dict get $stick ceiling]) : $by0}]
         set found ""
-        for {set t 0} {$t < $tiers && $found eq ""} {incr t} {
-            set y1 [expr {$y - $gap - $t * ($h + 5 * $gap)}]
-            set box [list $x0 [expr {$y1 - $h}] $x1 $y1]
-            if {$x0 < $bx0 || $x1 > $bx1 || $y1 - $h < $by0 || $y1 > $by1
-                || ([dict exists $stick ceiling] && $y1 - $h < [dict get $stick ceiling])} {
-                continue
-            }
-            set free 1
-            foreach c [columns $box $gap] {
-                if {![dict exists $placed $c]} {
+        if {$x0 >= $bx0 && $x1 <= $bx1} {
+            set cols [columns [list $x0 0 $x1 0] $gap]
+            for {set t 0} {$t < $tiers && $found eq ""} {incr t} {
+                set y1 [expr {$y - $gap - $t * ($h + 5 * $gap)}]
+                set y0 [expr {$y1 - $h}]
+                if {$y0 < $top || $y1 > $by1} {
                     continue
                 }
-                foreach other [dict get $placed $c] {
-                    if {[near $box $other $gap]} {
-                        set free 0
+                set found [list $x0 $y0 $x1 $y1]
+                foreach c $cols {
+                    if {![info exists placed($c)]} {
+                        continue
+                    }
+                    foreach other $placed($c) {
+                        lassign $other ox0 oy0 ox1 oy1
+                        if {$x0 < $ox1 + $gap && $ox0 < $x1 + $gap
+                            && $y0 < $oy1 + $gap && $oy0 < $y1 + $gap} {
+                            set found ""
+                            break
+                        }
+                    }
+                    if {$found eq ""} {
                         break
                     }
                 }
-                if {!$free} {
-                    break
-                }
-            }
-            if {$free} {
-                set found $box
             }
         }
         if {$found eq ""} {
             incr dropped
             continue
         }
-        foreach c [columns $found $gap] {
-            dict lappend placed $c $found
+        foreach c $cols {
+            lappend placed($c) $found
         }
         lappend kept [list $id $found]
     }
@@ -164,7 +160,7 @@ proc ::peakview::labels::sticks {phases layout which} {
             # The top of each mark, by its x: the higher of its two ends.
             set tops [dict create]
             foreach {x1 x2} [dict get $e x] {y1 y2} [dict get $e y] {
-                set top [expr {$y1 > $y2 ? $y1 : $y2}]
+                set top [expr {max($y1, $y2)}]
                 if {![dict exists $tops $x1] || [dict get $tops $x1] < $top} {
                     dict set tops $x1 $top
                 }
@@ -187,6 +183,22 @@ proc ::peakview::labels::sticks {phases layout which} {
         incr k
     }
     return $found
+}
+
+# Returns the width in pixels of TEXT in FONT: the sum of its characters'
+# widths, each measured once (measuring a whole text takes a third of a
+# millisecond, too long for thousands of labels; digits, signs and blanks
+# are not kerned).
+proc ::peakview::labels::width {font text} {
+    variable widths
+    set sum 0
+    foreach c [split $text ""] {
+        if {![info exists widths($font,$c)]} {
+            set widths($font,$c) [font measure $font $c]
+        }
+        incr sum $widths($font,$c)
+    }
+    return $sum
 }
 
 # Returns the line that says how many of the labels were dropped.
@@ -246,7 +258,7 @@ proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
         }
         # Upright: the width on the screen is the line height.
         dict set stick w $height
-        dict set stick h [font measure $font [dict get $stick text]]
+        dict set stick h [width $font [dict get $stick text]]
         dict set texts [dict get $stick id] $stick
         lappend shown $stick
     }

@@ -313,7 +313,8 @@ proc ::peakview::sources::data_end {pattern} {
     if {[dict size $pattern] == 0 || [llength [dict get $pattern x]] == 0} {
         return ""
     }
-    # Not tcl::mathfunc::max: BLT, once loaded, replaces it with its own.
+    # Not tcl::mathfunc::max: BLT, once loaded, replaces it with one of
+    # two arguments.
     return [lindex [lsort -real [dict get $pattern x]] end]
 }
 
