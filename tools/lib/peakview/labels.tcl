@@ -17,11 +17,13 @@ proc ::peakview::labels::text {h k l} {
     return "$h $k $l"
 }
 
-# Returns the sticks (dicts with at least the keys group, tt and mult)
-# sorted in the order their labels are placed: within a group (a phase),
-# the lower 2-theta first, except that in a group whose multiplicities are
-# known (mult not empty, from peakhkl's table) the higher multiplicity
-# comes first and the lower 2-theta breaks ties. Groups take turns: the
+# Returns the sticks (dicts with at least the keys group, tt and mult, and
+# forbidden 1 for a forbidden stick) sorted in the order their labels are
+# placed: within a group (a phase), the allowed sticks before the
+# forbidden ones, and among those the lower 2-theta first, except that in
+# a group whose multiplicities are known (mult not empty, from peakhkl's
+# table) the higher multiplicity comes first and the lower 2-theta breaks
+# ties. Groups take turns: the
 # first stick of every group, then the second of every group, and so on,
 # so that a crowded phase cannot take every place from another.
 proc ::peakview::labels::order {sticks} {
@@ -29,13 +31,15 @@ proc ::peakview::labels::order {sticks} {
     set i 0
     foreach stick $sticks {
         set mult [dict get $stick mult]
-        lappend keyed [list [dict get $stick group] [expr {$mult eq "" ? 0 : -$mult}] \
+        set forbidden [expr {[dict exists $stick forbidden] && [dict get $stick forbidden]}]
+        lappend keyed [list [dict get $stick group] $forbidden [expr {$mult eq "" ? 0 : -$mult}] \
                            [dict get $stick tt] $i]
         incr i
     }
     # lsort is stable: sorting by the least significant key first leaves
-    # each group sorted by multiplicity, then 2-theta.
-    set keyed [lsort -real -index 2 $keyed]
+    # each group sorted by kind, then multiplicity, then 2-theta.
+    set keyed [lsort -real -index 3 $keyed]
+    set keyed [lsort -integer -index 2 $keyed]
     set keyed [lsort -integer -index 1 $keyed]
     set keyed [lsort -dictionary -index 0 $keyed]
     set ranked {}
@@ -46,7 +50,7 @@ proc ::peakview::labels::order {sticks} {
             set group [lindex $key 0]
             set rank 0
         }
-        lappend ranked [list $rank [lindex $key 3]]
+        lappend ranked [list $rank [lindex $key 4]]
         incr rank
     }
     return [lmap key [lsort -integer -index 0 $ranked] { lindex $sticks [lindex $key 1] }]
@@ -139,10 +143,11 @@ proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
 
 # Returns the sticks to label (dicts for draw) of PHASES (phase records
 # with hkl lists) as the plot's LAYOUT draws them: the allowed sticks, and
-# with WHICH "all" the forbidden ones too where they are shown. Each
-# label stands over the top of its mark as drawn (its tick in a row under
-# the measured pattern, or the stick itself), in the phase's colour;
-# sticks whose indices are unknown get none.
+# with WHICH "all" the forbidden ones too where they are shown. Each label
+# stands over the top of its stick, or in a tick row under the measured
+# pattern over the top of the row (a forbidden tick is the shorter), in
+# the phase's own colour (its lighter tint is too pale for text); sticks
+# whose indices are unknown get none.
 proc ::peakview::labels::sticks {phases layout which} {
     set elements [dict create]
     foreach e [dict get $layout elements] {
@@ -152,28 +157,41 @@ proc ::peakview::labels::sticks {phases layout which} {
     set found {}
     set k 0
     foreach phase $phases {
+        # The top of each mark by its x (the higher of its two ends), and
+        # of the whole tick row where the phase is one.
+        set tops [dict create]
+        set rowTop ""
+        foreach kind {allowed extinct} {
+            if {![dict exists $elements $kind$k]} {
+                continue
+            }
+            set e [dict get $elements $kind$k]
+            foreach {x1 -} [dict get $e x] {y1 y2} [dict get $e y] {
+                set top [expr {max($y1, $y2)}]
+                if {![dict exists $tops $x1] || [dict get $tops $x1] < $top} {
+                    dict set tops $x1 $top
+                }
+                if {[dict exists $e ceiling] && ($rowTop eq "" || $rowTop < $top)} {
+                    set rowTop $top
+                }
+            }
+        }
+        set hkls [dict get $phase hkl]
+        set mults [dict get $phase multiplicity]
         foreach kind $kinds {
             if {![dict exists $elements $kind$k]} {
                 continue
             }
             set e [dict get $elements $kind$k]
-            # The top of each mark, by its x: the higher of its two ends.
-            set tops [dict create]
-            foreach {x1 x2} [dict get $e x] {y1 y2} [dict get $e y] {
-                set top [expr {max($y1, $y2)}]
-                if {![dict exists $tops $x1] || [dict get $tops $x1] < $top} {
-                    dict set tops $x1 $top
-                }
-            }
-            set mults [dict get $phase multiplicity]
             foreach x [dict get $phase $kind x] i [dict get $phase $kind index] {
-                set hkl [lindex [dict get $phase hkl] $i]
-                if {$i eq "" || $hkl eq "" || ![dict exists $tops $x]} {
+                if {$i eq "" || [lindex $hkls $i] eq "" || ![dict exists $tops $x]} {
                     continue
                 }
-                set stick [dict create id $k.$kind.$i x $x y [dict get $tops $x] \
-                    axis [dict get $e axis] text [text {*}$hkl] colour [dict get $e colour] \
-                    group $k tt [lindex [dict get $phase tt] $i] mult [lindex $mults $i]]
+                set stick [dict create id $k.$kind.$i x $x \
+                    y [expr {$rowTop eq "" ? [dict get $tops $x] : $rowTop}] \
+                    axis [dict get $e axis] text [text {*}[lindex $hkls $i]] \
+                    colour [dict get $phase colour] group $k tt [lindex [dict get $phase tt] $i] \
+                    mult [lindex $mults $i] forbidden [expr {$kind eq "extinct"}]]
                 if {[dict exists $e ceiling]} {
                     dict set stick ceiling [dict get $e ceiling]
                 }
