@@ -27,8 +27,10 @@ std::string slurp(const std::string& path) {
     return s.str();
 }
 
-// Runs peakpos with args on deck as standard input.
-Outcome run(const std::vector<std::string>& args, const std::string& deck) {
+// Runs peakpos with args on deck as standard input (and standard output on
+// out_path, when given).
+Outcome run(const std::vector<std::string>& args, const std::string& deck,
+            const char* out_path = nullptr) {
     char dir[] = "/tmp/peakpos-cli-XXXXXX";
     if (mkdtemp(dir) == nullptr) std::abort();
     const std::string in = std::string(dir) + "/in", out = std::string(dir) + "/out",
@@ -36,7 +38,7 @@ Outcome run(const std::vector<std::string>& args, const std::string& deck) {
     std::ofstream(in, std::ios::binary) << deck;
     const pid_t pid = fork();
     if (pid == 0) {
-        const char* paths[] = {in.c_str(), out.c_str(), err.c_str()};
+        const char* paths[] = {in.c_str(), out_path ? out_path : out.c_str(), err.c_str()};
         for (int fd = 0; fd < 3; ++fd) {
             const int f = fd == 0 ? open(paths[0], O_RDONLY)
                                   : open(paths[fd], O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -178,6 +180,12 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     "peakpos: examples/nacl.deck: the deck goes on standard input: peakpos < "
                     "examples/nacl.deck\n"}));
+
+TEST(Commands, ATableThatCannotBeWrittenIsReported) {
+    const Outcome o = run({"--check"}, example, "/dev/full");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "peakpos: cannot write the table: No space left on device\n");
+}
 
 TEST(Commands, AnExistingFileThatLooksLikeAnOptionGetsTheWayToGiveIt) {
     const char* name = "-peakpos-cli-test.deck";

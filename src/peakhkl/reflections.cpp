@@ -21,6 +21,20 @@ std::vector<gemmi::Op> laue_rotations(const gemmi::GroupOps& ops) {
     return laue;
 }
 
+// The operations that can make a reflection absent beyond the lattice
+// centring: the identity and those with a translation. An operation
+// without one gives a reflection it leaves in place only the phase of a
+// centring vector, which the centring test has already checked. gemmi's
+// test for absences then loops over few operations, or none.
+gemmi::GroupOps absence_ops(const gemmi::GroupOps& ops) {
+    gemmi::GroupOps reduced;
+    reduced.cen_ops = ops.cen_ops;
+    reduced.sym_ops.push_back(ops.sym_ops.front()); // gemmi keeps the identity first
+    for (auto op = ops.sym_ops.begin() + 1; op != ops.sym_ops.end(); ++op)
+        if (op->tran != gemmi::Op::Tran{0, 0, 0}) reduced.sym_ops.push_back(*op);
+    return reduced;
+}
+
 bool same_d(double a, double b) {
     return std::fabs(a - b) <= 1e-12 * std::max(a, b);
 }
@@ -74,8 +88,8 @@ bool roots(double a, double b, double c, double& lo, double& hi) {
 std::optional<std::vector<Reflection>> enumerate(const Crystal& crystal, double d_min,
                                                  bool allowed_only, std::size_t max_count) {
     const gemmi::UnitCell& uc = crystal.unit_cell;
-    const gemmi::GroupOps& ops = crystal.symmetry.ops;
-    const std::vector<gemmi::Op> laue = laue_rotations(ops);
+    const gemmi::GroupOps ops = absence_ops(crystal.symmetry.ops);
+    const std::vector<gemmi::Op> laue = laue_rotations(crystal.symmetry.ops);
     // The reciprocal metric G*, as gemmi's 1/d^2 uses it.
     const double g11 = uc.ar * uc.ar, g22 = uc.br * uc.br, g33 = uc.cr * uc.cr;
     const double g12 = uc.ar * uc.br * uc.cos_gammar, g13 = uc.ar * uc.cr * uc.cos_betar,
@@ -89,11 +103,19 @@ std::optional<std::vector<Reflection>> enumerate(const Crystal& crystal, double 
     std::size_t members_seen = 0;
 
     const auto visit = [&](const Miller& hkl) {
-        if (hkl == Miller{0, 0, 0}) return true;
+        // Friedel's mate -h -k -l is in the set, with the same d and the
+        // same absence: of a point with two negative indices or more, the
+        // mate (with at most one) is preferred. Only the mate is looked at,
+        // and it counts for both.
+        const int negatives = (hkl[0] < 0) + (hkl[1] < 0) + (hkl[2] < 0);
+        const int positives = (hkl[0] > 0) + (hkl[1] > 0) + (hkl[2] > 0);
+        if (negatives >= 2 || positives == 0) return true; // (0,0,0) too
         const double d = uc.calculate_d(hkl);
         if (!(d >= d_min)) return true;
-        if (!allowed_only || !ops.is_systematically_absent(hkl))
-            if (++members_seen > max_members) return false;
+        if (!allowed_only || !ops.is_systematically_absent(hkl)) {
+            members_seen += positives >= 2 ? 2 : 1;
+            if (members_seen > max_members) return false;
+        }
         std::array<Miller, 48> members; // a Laue group has at most 48 rotations
         for (std::size_t i = 0; i < laue.size(); ++i) {
             members[i] = laue[i].apply_to_hkl(hkl);
@@ -144,15 +166,19 @@ std::optional<std::vector<Reflection>> reflection_list(const Crystal& crystal, d
 }
 
 Cut cut_at(const Crystal& crystal, double d_min, bool allowed_only, std::size_t max_count) {
-    // Raise the limit until the list holds more than max_count but not
-    // many more (the count goes as 1/d^3), bisecting once it has been
-    // overshot, then read the cut off the ordered list.
-    const std::size_t enough = 4 * max_count;
+    // Move the limit by steps of 1.25 (the count goes as 1/d^3, a step
+    // halves or doubles it) until the list holds more than max_count but
+    // at most twice as many, bisecting once it has been overshot, then read
+    // the cut off the ordered list.
+    const std::size_t enough = 2 * max_count;
     double over = d_min; // gives more than enough
     double under = 0;    // gives at most max_count, once found
-    // Start near the d where the sphere 1/d holds about enough sets of the
-    // largest size: it holds 4 pi V / 3 d^3 reciprocal lattice points.
-    const double points = 48.0 * static_cast<double>(enough);
+    // Start near the d where the sphere 1/d holds about 1.5 max_count sets
+    // of the largest size: it holds 4 pi V / 3 d^3 reciprocal lattice points.
+    // The lattice centring leaves one point in as many as it has vectors.
+    const gemmi::GroupOps& ops = crystal.symmetry.ops;
+    const double points = static_cast<double>(laue_rotations(ops).size() * max_count) * 1.5 *
+                          static_cast<double>(allowed_only ? ops.cen_ops.size() : 1);
     double d = std::max(
         d_min, std::cbrt(4 * 3.14159265358979323846 * crystal.unit_cell.volume / (3 * points)));
     for (int tries = 0; tries < 200; ++tries) {
@@ -163,8 +189,12 @@ Cut cut_at(const Crystal& crystal, double d_min, bool allowed_only, std::size_t 
             continue;
         }
         if (list->size() <= max_count) {
+            // Aim at 1.5 max_count, with the count going as 1/d^3.
             under = d;
-            d = std::sqrt(over * under);
+            const double ratio =
+                static_cast<double>(list->size()) / (1.5 * static_cast<double>(max_count));
+            const double aim = list->empty() ? d / 2 : d * std::cbrt(ratio);
+            d = aim > over ? aim : std::sqrt(over * under);
             continue;
         }
         sort_by_d(*list);

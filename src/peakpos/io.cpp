@@ -23,14 +23,22 @@ std::size_t FdSource::read(char* buf, std::size_t n) {
     }
 }
 
+namespace {
+
+// Kept out of the write loop, which runs once a record.
+[[noreturn, gnu::noinline, gnu::cold]] void write_failed(const char* what, int err) {
+    throw IoError{false, std::string("cannot write ") + what + ": " + std::strerror(err)};
+}
+
+} // namespace
+
 void FdSink::flush() {
     std::string_view rest = pending_;
     while (!rest.empty()) {
         ssize_t put = ::write(fd_, rest.data(), rest.size());
         if (put < 0) {
             if (errno == EINTR) continue;
-            throw IoError{false,
-                          std::string("cannot write ") + what_ + ": " + std::strerror(errno)};
+            write_failed(what_, errno);
         }
         rest.remove_prefix(static_cast<std::size_t>(put));
     }

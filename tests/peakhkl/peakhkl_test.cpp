@@ -10,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 namespace peakhkl {
 namespace {
@@ -228,6 +231,89 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"abcdefghijklmnopqrstuvwxyz", "at most 25",
                              "abcdefghijklmnopqrstuvwxy"},
                     NameCase{"x$y[z]", "letters, digits", "x_y_z_"}));
+
+// A CIF names its space group in several ways; the listed operators are
+// trusted first, then the Hall symbol, the Hermann-Mauguin name, the number.
+struct CifCase {
+    const char* rule;
+    std::string symmetry; // the CIF's lines after data_ and the cell
+    std::string name;     // the deck's name line
+};
+
+void PrintTo(const CifCase& c, std::ostream* os) {
+    *os << c.rule;
+}
+
+class Cifs : public testing::TestWithParam<CifCase> {};
+
+TEST_P(Cifs, TakeTheSymmetryInTheOrderOfTrust) {
+    const CifCase& c = GetParam();
+    const std::string path =
+        testing::TempDir() + "peakhkl_cif_" + std::to_string(getpid()) + ".cif";
+    std::ofstream(path)
+        << "data_mono\n_cell_length_a 5.0(1)\n_cell_length_b 6\n_cell_length_c 7\n"
+           "_cell_angle_alpha 90\n_cell_angle_beta 100.00(5)\n_cell_angle_gamma 90\n"
+        << c.symmetry;
+    const Outcome o = run({path, "--wave", "CuKa1", "--tt-max", "40"});
+    std::remove(path.c_str());
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.substr(0, o.out.find('\n')), c.name);
+    // P 21/c: 0 1 0 and 1 0 1 extinct, 1 0 -2 allowed.
+    auto deck = std::make_unique<peakpos::Run>();
+    peakpos::MemorySource in(o.out);
+    peakpos::read_deck(in, *deck);
+    EXPECT_EQ(deck->a, 5.0f);
+    EXPECT_EQ(deck->beta, 100.0f);
+    std::string flags;
+    for (int i = 1; i <= deck->npeak; ++i)
+        for (const Miller& m : {Miller{0, 1, 0}, Miller{1, 0, 1}, Miller{1, 0, -2}})
+            if (Miller{deck->h(i), deck->k(i), deck->l(i)} == m)
+                flags += std::to_string(m[0]) + std::to_string(m[1]) + std::to_string(m[2]) + ":" +
+                         std::to_string(deck->extinct(i)) + " ";
+    EXPECT_EQ(flags, "010:1 101:1 10-2:0 ");
+}
+
+const std::string p21c_ops =
+    "loop_\n_space_group_symop_operation_xyz\n'x, y, z'\n'-x, y+1/2, -z+1/2'\n"
+    "'-x, -y, -z'\n'x, -y+1/2, z+1/2'\n";
+INSTANTIATE_TEST_SUITE_P(
+    Trust, Cifs,
+    testing::Values(
+        CifCase{"operators before a name that disagrees",
+                p21c_ops + "_space_group_name_H-M_alt 'P 1'\n_space_group_IT_number 1\n",
+                "mono P 1 21/c 1"},
+        CifCase{"the old operator tag",
+                "loop_\n_symmetry_equiv_pos_as_xyz\nx,y,z\n-x,y+1/2,-z+1/2\n"
+                "-x,-y,-z\nx,-y+1/2,z+1/2\n",
+                "mono P 1 21/c 1"},
+        CifCase{"the Hall symbol before the name",
+                "_space_group_name_Hall '-P 2ybc'\n_symmetry_space_group_name_H-M 'P 1'\n",
+                "mono P 1 21/c 1"},
+        CifCase{"the name before the number",
+                "_symmetry_space_group_name_H-M 'P 21/c'\n_symmetry_Int_Tables_number 1\n",
+                "mono P 1 21/c 1"},
+        CifCase{"the number alone", "_space_group_IT_number 14\n", "mono P 1 21/c 1"},
+        // P 21/c with its origin moved by (1/4, 1/4, 1/4): no tabulated setting.
+        CifCase{"operators of an untabulated setting keep the file's name",
+                "loop_\n_space_group_symop_operation_xyz\nx,y,z\n-x+1/2,y+1/2,-z\n"
+                "-x+1/2,-y+1/2,-z+1/2\nx,-y,z+1/2\n_space_group_name_H-M_alt 'P 21/c shifted'\n",
+                "mono P 21/c shifted"}));
+
+TEST(Cifs, ABlockNameIsMendedWithANote) {
+    const std::string path =
+        testing::TempDir() + "peakhkl_blocks_" + std::to_string(getpid()) + ".cif";
+    const std::string body = "_cell_length_a 5.64\n_cell_length_b 5.64\n_cell_length_c 5.64\n"
+                             "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+                             "_space_group_IT_number 225\n";
+    std::ofstream(path) << "data_first\n" << body << "data_2-NaCl\n" << body;
+    const Outcome o = run({path, "--block", "2-NaCl", "--wave", "CuKa1"});
+    std::remove(path.c_str());
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.substr(0, o.out.find('\n')), "X2_NaCl F m -3 m");
+    EXPECT_NE(o.err.find("note: the block name \"2-NaCl\" is not a Tcl and BLT name word"),
+              std::string::npos)
+        << o.err;
+}
 
 TEST(FloatText, IsTheShortestTextOfTheSingleValue) {
     EXPECT_EQ(float_text(5.64), "5.64");
