@@ -280,16 +280,13 @@ proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
         dict set texts [dict get $stick id] $stick
         lappend shown $stick
     }
-    # The line on the dropped labels needs its place before the labels
-    # take theirs; it is drawn only where some are dropped.
+    # The line on the dropped labels has its place kept before the labels
+    # take theirs (it is drawn only where some are dropped).
     set total [llength $shown]
     set widest [font measure $font [note $total $total]]
-    set note [list [expr {$px0 + 4}] [expr {$py0 + 4}] [expr {$px0 + 4 + $widest}] \
-                  [expr {$py0 + 4 + $height}]]
+    lappend taken [list [expr {$px0 + 4}] [expr {$py0 + 4}] [expr {$px0 + 4 + $widest}] \
+                       [expr {$py0 + 4 + $height}]]
     set result [layout $shown $taken $bounds $tiers $gap]
-    if {[dict get $result dropped] > 0} {
-        set result [layout $shown [linsert $taken end $note] $bounds $tiers $gap]
-    }
     set n 0
     foreach kept [dict get $result kept] {
         lassign $kept id box
@@ -304,7 +301,7 @@ proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
     if {$dropped > 0} {
         $g marker create text -name peakview-label-dropped -anchor nw -padx 0 -pady 0 -font $font \
             -text [note $dropped $total] \
-            -coords [$g invtransform [lindex $note 0] [lindex $note 1]]
+            -coords [$g invtransform {*}[lrange [lindex $taken end] 0 1]]
     }
     return $result
 }
