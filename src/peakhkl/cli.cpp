@@ -167,7 +167,7 @@ Outcome make_deck(const Options& o) {
         }
     } else {
         if (o.cell.empty())
-            throw InputError("peakhkl", "a CIF file, or --cell and --sg", "neither");
+            throw InputError("the arguments", "a CIF file, or --cell and --sg", "neither");
         if (o.sg.empty()) throw InputError("--sg", "the space group of --cell", "no --sg");
         if (!o.block.empty()) throw InputError("--block", "a CIF file to take it from", "none");
         CellValues cell{};
@@ -256,6 +256,7 @@ std::string usage() {
 
 Outcome run(const std::vector<std::string>& args) {
     try {
+        if (args.empty()) throw UsageError{"no crystal and no wavelength"};
         const Options o = parse_options(args);
         if (o.help) return {0, usage(), ""};
         if (o.version) return {0, "peakhkl " PEAKHKL_VERSION "\n", ""};

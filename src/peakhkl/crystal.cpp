@@ -3,6 +3,7 @@
 #include "peakhkl/error.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <set>
@@ -83,6 +84,12 @@ Symmetry symmetry_from_symbol(const std::string& text, const CellValues& cell,
 
 Symmetry symmetry_from_operators(const std::vector<std::string>& triplets,
                                  const std::string& where) {
+    // 48 rotations at most, each with its centring translations: more than
+    // this many is no space group, and would make the check below slow.
+    constexpr std::size_t most = 48 * 32;
+    if (triplets.size() > most)
+        throw InputError(where, "at most " + std::to_string(most) + " symmetry operators",
+                         std::to_string(triplets.size()));
     std::vector<gemmi::Op> ops;
     for (const std::string& triplet : triplets) {
         try {

@@ -104,16 +104,17 @@ std::optional<std::vector<Reflection>> enumerate(const Crystal& crystal, double 
 
     const auto visit = [&](const Miller& hkl) {
         // Friedel's mate -h -k -l is in the set, with the same d and the
-        // same absence: of a point with two negative indices or more, the
-        // mate (with at most one) is preferred. Only the mate is looked at,
-        // and it counts for both.
+        // same absence. Of a point with more negative indices than positive
+        // ones, the mate has fewer negatives and is preferred: only the
+        // mate is looked at, and it counts for both.
         const int negatives = (hkl[0] < 0) + (hkl[1] < 0) + (hkl[2] < 0);
         const int positives = (hkl[0] > 0) + (hkl[1] > 0) + (hkl[2] > 0);
-        if (negatives >= 2 || positives == 0) return true; // (0,0,0) too
+        if (negatives > positives || positives == 0) return true; // (0,0,0) too
         const double d = uc.calculate_d(hkl);
         if (!(d >= d_min)) return true;
         if (!allowed_only || !ops.is_systematically_absent(hkl)) {
-            members_seen += positives >= 2 ? 2 : 1;
+            const bool mate_skipped = positives > negatives;
+            members_seen += mate_skipped ? 2 : 1;
             if (members_seen > max_members) return false;
         }
         std::array<Miller, 48> members; // a Laue group has at most 48 rotations
