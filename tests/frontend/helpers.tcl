@@ -130,6 +130,9 @@ proc countColour {rows colour} {
 # Ends the file: the summary, and a non-zero status when a test failed.
 proc finish {} {
     set failed [expr {$::tcltest::numTests(Failed) > 0}]
+    # With Tk loaded, cleanupTests itself exits, with status 0, unless
+    # the run counts as interactive.
+    testConstraint interactive 1
     cleanupTests
     file delete -force $::scratch
     exit $failed

@@ -38,5 +38,9 @@ if [ -n "$xvfb" ]; then
         "$xvfb" -a "$prefix/bin/peakview" --png "$prefix/nacl.png"
     [ "$(head -c 8 "$prefix/nacl.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
         fail "installed peakview wrote no PNG"
+    # A deck as a phase: the installed peakview runs the peakpos beside it.
+    (cd / && env -i PATH=/usr/bin:/bin "$xvfb" -a "$prefix/bin/peakview" --labels \
+        --png "$prefix/deck.png" "$src/examples/nacl.deck") ||
+        fail "installed peakview did not draw a deck with the peakpos beside it"
 fi
 echo "installed into a temporary prefix: peakpos, peakview and their man pages work from there"

@@ -12,6 +12,11 @@ namespace eval ::peakview::plot {
     # A tick row's height and the gap below it, as parts of the data's range.
     variable rowHeight 0.08
     variable rowGap 0.03
+    # With h k l labels: the band above each tick row where its labels
+    # stand, and the room above the sticks drawn alone, as parts of the
+    # data's or the sticks' range.
+    variable labelBand 0.12
+    variable labelRoom 0.2
 }
 
 # Returns the lowest and highest of the finite numbers in LIST ({} when none).
@@ -64,14 +69,19 @@ proc ::peakview::plot::phaseLabel {phase showExtinct} {
 }
 
 # Returns what to draw for PHASES over PATTERN (a pattern dict, or {} for
-# none) under OPTIONS (a dict: extinct, sticks, title): a dict with title,
-# xrange, yrange, y2range ({} unless used) and elements, a list of dicts
-# (name, x, y, colour, dashes, width, label, axis, trace, sigma).
+# none) under OPTIONS (a dict: extinct, sticks, title, and labels where
+# the sticks get h k l labels): a dict with title, xrange, yrange, y2range
+# ({} unless used) and elements, a list of dicts (name, x, y, colour,
+# dashes, width, label, axis, trace, sigma, and for a tick row ceiling:
+# the y its labels stay below).
 proc ::peakview::plot::layout {phases pattern options} {
     variable dataColour
     variable rowHeight
     variable rowGap
+    variable labelBand
+    variable labelRoom
     set showExtinct [dict get $options extinct]
+    set labelled [expr {[dict exists $options labels] && [dict get $options labels] ne ""}]
     set elements {}
     set xs {}
     if {[dict size $pattern] > 0} {
@@ -90,6 +100,7 @@ proc ::peakview::plot::layout {phases pattern options} {
         set span [expr {$dhi > $dlo ? $dhi - $dlo : max(abs($dhi), 1.0)}]
         set h [expr {$rowHeight * $span}]
         set gap [expr {$rowGap * $span}]
+        set band [expr {$labelled ? $labelBand * $span : 0.0}]
     }
     set ys {}
     set k 0
@@ -101,9 +112,11 @@ proc ::peakview::plot::layout {phases pattern options} {
             set sx [dict get $sticks x]
             lappend xs {*}[bounds $sx]
             if {$rows} {
-                # Row k lies below the data, under the rows before it; a
-                # forbidden tick is the lower half of an allowed one.
-                set top [expr {$dlo - $gap - $k * ($h + $gap)}]
+                # Row k lies below the data, under the rows before it (and
+                # under its labels' band); a forbidden tick is the lower
+                # half of an allowed one.
+                set top [expr {$dlo - $gap - $band - $k * ($h + $gap + $band)}]
+                set ceiling [expr {$top + $band + $gap}]
                 set bottom [expr {$top - $h}]
                 if {$kind eq "extinct"} { set top [expr {$bottom + 0.5 * $h}] }
                 set n [llength $sx]
@@ -117,10 +130,12 @@ proc ::peakview::plot::layout {phases pattern options} {
             set label [expr {$kind eq "allowed" ? [phaseLabel $phase $showExtinct]
                              : "[dict get $phase name]: [dict get $phase nextinct] forbidden"}]
             if {$kind eq "extinct" && [dict get $phase nextinct] == 0} { set label "" }
-            lappend elements [dict create name $kind$k x $px y $py sigma {} \
+            set e [dict create name $kind$k x $px y $py sigma {} \
                 colour [expr {$kind eq "allowed" ? $colour : [::peakview::phases::lighter $colour]}] \
                 dashes [expr {$kind eq "allowed" || $rows ? {} : {4 3}}] width 2 \
                 label $label axis $axis trace decreasing]
+            if {$rows} { dict set e ceiling $ceiling }
+            lappend elements $e
         }
         incr k
     }
@@ -139,18 +154,21 @@ proc ::peakview::plot::layout {phases pattern options} {
     }
     set range [expr {[dict size $pattern] > 0 ? [list $dlo $dhi] : [bounds $ys]}]
     if {$rows} {
-        lset range 0 [expr {$dlo - $gap - $k * ($h + $gap)}]
+        lset range 0 [expr {$dlo - $gap - $k * ($h + $gap + $band)}]
     }
+    # Room above the sticks drawn alone for their labels.
+    set room [expr {$labelled && !$rows ? 0.05 + $labelRoom : 0.05}]
     if {[llength $range] == 2} {
         lassign $range lo hi
         set span [expr {$hi - $lo}]
         if {$span > 0} {
-            dict set result yrange [list $lo [expr {$hi + 0.05 * $span}]]
+            set top [expr {[dict size $pattern] > 0 ? 0.05 : $room}]
+            dict set result yrange [list $lo [expr {$hi + $top * $span}]]
         }
     }
     if {[dict size $pattern] > 0 && !$rows} {
         lassign [bounds $ys] lo hi
-        if {$lo ne "" && $hi > $lo} { dict set result y2range [list $lo [expr {$hi + 0.05 * ($hi - $lo)}]] }
+        if {$lo ne "" && $hi > $lo} { dict set result y2range [list $lo [expr {$hi + $room * ($hi - $lo)}]] }
     }
     return $result
 }

@@ -12,13 +12,17 @@ namespace eval ::peakview::readout {}
 # of X, nearest first: one dict per stick with phase (the name word),
 # colour, kind (allowed or extinct), x (where it is drawn), index (its
 # position in the phase's lists, "" when unmatched), tt and d (the lists'
-# own text, "" when unmatched) and distance.
+# own text, "" when unmatched), hkl and multiplicity (from a phase whose
+# indices are known, else "") and distance. Reflections at one 2θ are
+# each a stick of their own, all listed.
 proc ::peakview::readout::near {phases x tolerance} {
     set found {}
     foreach phase $phases {
         foreach kind {allowed extinct} {
             set sticks [dict get $phase $kind]
             set indices [dict get $sticks index]
+            set hkls [expr {[dict exists $phase hkl] ? [dict get $phase hkl] : {}}]
+            set mults [expr {[dict exists $phase multiplicity] ? [dict get $phase multiplicity] : {}}]
             set k -1
             foreach sx [dict get $sticks x] {
                 incr k
@@ -28,6 +32,8 @@ proc ::peakview::readout::near {phases x tolerance} {
                 lappend found [dict create phase [dict get $phase name] \
                     colour [dict get $phase colour] kind $kind x $sx index $index \
                     tt [lindex [dict get $phase tt] $index] d [lindex [dict get $phase d] $index] \
+                    hkl [expr {$index eq "" ? "" : [lindex $hkls $index]}] \
+                    multiplicity [expr {$index eq "" ? "" : [lindex $mults $index]}] \
                     distance $distance]
             }
         }
@@ -37,7 +43,8 @@ proc ::peakview::readout::near {phases x tolerance} {
     }}] $found]
 }
 
-# Returns one line on STICK (a dict from near): its phase, 2θ and d.
+# Returns one line on STICK (a dict from near): its phase, its h k l
+# where known (with the multiplicity where peakhkl gave it), 2θ and d.
 proc ::peakview::readout::describe {stick} {
     set name [dict get $stick phase]
     set text "[expr {$name eq "" ? "(unnamed)" : $name}]"
@@ -45,7 +52,15 @@ proc ::peakview::readout::describe {stick} {
     if {[dict get $stick index] eq ""} {
         return "$text: stick at 2θ [format %.4f [dict get $stick x]]°"
     }
-    return "$text: 2θ [string trim [dict get $stick tt]]°, d [string trim [dict get $stick d]] Å"
+    append text ": "
+    if {[dict exists $stick hkl] && [dict get $stick hkl] ne ""} {
+        append text [dict get $stick hkl]
+        if {[dict get $stick multiplicity] ne ""} {
+            append text " (multiplicity [dict get $stick multiplicity])"
+        }
+        append text ", "
+    }
+    return "${text}2θ [string trim [dict get $stick tt]]°, d [string trim [dict get $stick d]] Å"
 }
 
 # Returns the readout of the pointer at X (2θ) and Y (intensity).

@@ -1,0 +1,335 @@
+# The h k l labels over the sticks, laid out as pure computation: which
+# labels are kept, in which box, and how many are dropped. Nothing here
+# needs a window; the plot draws the boxes this computes.
+#
+# Coordinates are pixels, x to the right and y downwards, as on the
+# screen; a box is {x0 y0 x1 y1} with x0 < x1 and y0 < y1.
+
+namespace eval ::peakview::labels {
+    namespace export text order layout
+    # The width of the columns that index the boxes already placed.
+    variable column 32
+}
+
+# Returns the label of a reflection: its indices separated by blanks
+# ("1 1 0", "-2 1 3").
+proc ::peakview::labels::text {h k l} {
+    return "$h $k $l"
+}
+
+# Returns the sticks (dicts with at least the keys group, tt and mult, and
+# forbidden 1 for a forbidden stick) sorted in the order their labels are
+# placed: within a group (a phase), the allowed sticks before the
+# forbidden ones, and among those the lower 2-theta first, except that in
+# a group whose multiplicities are known (mult not empty, from peakhkl's
+# table) the higher multiplicity comes first and the lower 2-theta breaks
+# ties. Groups take turns: the
+# first stick of every group, then the second of every group, and so on,
+# so that a crowded phase cannot take every place from another.
+proc ::peakview::labels::order {sticks} {
+    set keyed {}
+    set i 0
+    foreach stick $sticks {
+        set mult [dict get $stick mult]
+        set forbidden [expr {[dict exists $stick forbidden] && [dict get $stick forbidden]}]
+        lappend keyed [list [dict get $stick group] $forbidden [expr {$mult eq "" ? 0 : -$mult}] \
+                           [dict get $stick tt] $i]
+        incr i
+    }
+    # lsort is stable: sorting by the least significant key first leaves
+    # each group sorted by kind, then multiplicity, then 2-theta.
+    set keyed [lsort -real -index 3 $keyed]
+    set keyed [lsort -integer -index 2 $keyed]
+    set keyed [lsort -integer -index 1 $keyed]
+    set keyed [lsort -dictionary -index 0 $keyed]
+    set ranked {}
+    set group ""
+    set rank 0
+    foreach key $keyed {
+        if {[lindex $key 0] ne $group} {
+            set group [lindex $key 0]
+            set rank 0
+        }
+        lappend ranked [list $rank [lindex $key 4]]
+        incr rank
+    }
+    return [lmap key [lsort -integer -index 0 $ranked] { lindex $sticks [lindex $key 1] }]
+}
+
+# Returns the columns (indices) that the box BOX spans, widened by PAD
+# pixels on each side.
+proc ::peakview::labels::columns {box pad} {
+    variable column
+    set first [expr {int(floor(([lindex $box 0] - $pad) / double($column)))}]
+    set last [expr {int(floor(([lindex $box 2] + $pad) / double($column)))}]
+    set cols {}
+    for {set c $first} {$c <= $last} {incr c} {
+        lappend cols $c
+    }
+    return $cols
+}
+
+# Returns a dict {kept LIST dropped N}: the labels kept, each {ID BOX} in
+# the order they were placed, and the number of sticks left without one.
+#
+# STICKS are dicts with the keys id, x (the stick's pixel column), y (the
+# pixel row of its top), w and h (the label's size in pixels), group, tt
+# and mult (see order). A label is centred on its stick, its bottom GAP
+# pixels above the stick's top; where that place is taken it may go up by
+# its own height plus 5 GAP, up to TIERS places in all (the wider gap
+# between tiers makes two labels one above the other read as two). A
+# stick with the key ceiling keeps its label below that pixel row (the
+# foot of the tick row above its own). A label must lie
+# within the box BOUNDS (the plot area), and keep at least GAP pixels from
+# every box of TAKEN (title, legend) and from every label kept before it;
+# the first place that does is its place, else it is dropped.
+proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
+    variable column
+    lassign $bounds bx0 by0 bx1 by1
+    # The boxes placed so far (taken ones first), by the columns they
+    # reach into, GAP included.
+    array set placed {}
+    foreach box $taken {
+        foreach c [columns $box $gap] {
+            lappend placed($c) $box
+        }
+    }
+    set kept {}
+    set dropped 0
+    foreach stick [order $sticks] {
+        dict with stick {}
+        set x0 [expr {$x - $w / 2.0}]
+        set x1 [expr {$x0 + $w}]
+        set top [expr {[dict exists $stick ceiling] ? max($by0, [dict get $stick ceiling]) : $by0}]
+        set found ""
+        if {$x0 >= $bx0 && $x1 <= $bx1} {
+            set cols [columns [list $x0 0 $x1 0] $gap]
+            for {set t 0} {$t < $tiers && $found eq ""} {incr t} {
+                set y1 [expr {$y - $gap - $t * ($h + 5 * $gap)}]
+                set y0 [expr {$y1 - $h}]
+                if {$y0 < $top || $y1 > $by1} {
+                    continue
+                }
+                set found [list $x0 $y0 $x1 $y1]
+                foreach c $cols {
+                    if {![info exists placed($c)]} {
+                        continue
+                    }
+                    foreach other $placed($c) {
+                        lassign $other ox0 oy0 ox1 oy1
+                        if {$x0 < $ox1 + $gap && $ox0 < $x1 + $gap
+                            && $y0 < $oy1 + $gap && $oy0 < $y1 + $gap} {
+                            set found ""
+                            break
+                        }
+                    }
+                    if {$found eq ""} {
+                        break
+                    }
+                }
+            }
+        }
+        if {$found eq ""} {
+            incr dropped
+            continue
+        }
+        foreach c $cols {
+            lappend placed($c) $found
+        }
+        lappend kept [list $id $found]
+    }
+    return [dict create kept $kept dropped $dropped]
+}
+
+# Returns the sticks to label (dicts for draw) of PHASES (phase records
+# with hkl lists) as the plot's LAYOUT draws them: the allowed sticks, and
+# with WHICH "all" the forbidden ones too where they are shown. Each label
+# stands over the top of its stick, or in a tick row under the measured
+# pattern over the top of the row (a forbidden tick is the shorter), in
+# the phase's own colour (its lighter tint is too pale for text); sticks
+# whose indices are unknown get none.
+proc ::peakview::labels::sticks {phases layout which} {
+    set elements [dict create]
+    foreach e [dict get $layout elements] {
+        dict set elements [dict get $e name] $e
+    }
+    set kinds [expr {$which eq "all" ? {allowed extinct} : {allowed}}]
+    set found {}
+    set k 0
+    foreach phase $phases {
+        # The top of each mark by its x (the higher of its two ends), and
+        # of the whole tick row where the phase is one.
+        set tops [dict create]
+        set rowTop ""
+        foreach kind {allowed extinct} {
+            if {![dict exists $elements $kind$k]} {
+                continue
+            }
+            set e [dict get $elements $kind$k]
+            foreach {x1 -} [dict get $e x] {y1 y2} [dict get $e y] {
+                set top [expr {max($y1, $y2)}]
+                if {![dict exists $tops $x1] || [dict get $tops $x1] < $top} {
+                    dict set tops $x1 $top
+                }
+                if {[dict exists $e ceiling] && ($rowTop eq "" || $rowTop < $top)} {
+                    set rowTop $top
+                }
+            }
+        }
+        set hkls [dict get $phase hkl]
+        set mults [dict get $phase multiplicity]
+        foreach kind $kinds {
+            if {![dict exists $elements $kind$k]} {
+                continue
+            }
+            set e [dict get $elements $kind$k]
+            foreach x [dict get $phase $kind x] i [dict get $phase $kind index] {
+                if {$i eq "" || [lindex $hkls $i] eq "" || ![dict exists $tops $x]} {
+                    continue
+                }
+                set stick [dict create id $k.$kind.$i x $x \
+                    y [expr {$rowTop eq "" ? [dict get $tops $x] : $rowTop}] \
+                    axis [dict get $e axis] text [text {*}[lindex $hkls $i]] \
+                    colour [dict get $phase colour] group $k tt [lindex [dict get $phase tt] $i] \
+                    mult [lindex $mults $i] forbidden [expr {$kind eq "extinct"}]]
+                if {[dict exists $e ceiling]} {
+                    dict set stick ceiling [dict get $e ceiling]
+                }
+                lappend found $stick
+            }
+        }
+        incr k
+    }
+    return $found
+}
+
+# Returns the width in pixels of TEXT in FONT: the sum of its characters'
+# widths, each measured once (measuring a whole text takes a third of a
+# millisecond, too long for thousands of labels; digits, signs and blanks
+# are not kerned).
+proc ::peakview::labels::width {font text} {
+    variable widths
+    set sum 0
+    foreach c [split $text ""] {
+        if {![info exists widths($font,$c)]} {
+            set widths($font,$c) [font measure $font $c]
+        }
+        incr sum $widths($font,$c)
+    }
+    return $sum
+}
+
+# Returns the line that says how many of the labels were dropped.
+proc ::peakview::labels::note {dropped total} {
+    return "$dropped of $total labels dropped where the sticks crowd"
+}
+
+# Returns the layout result (see layout) of the labels it draws on the BLT
+# graph G as text markers, after deleting those it drew before: one
+# label over each stick of STICKS, dicts with the keys id, x and y (the
+# stick's position and the top of its mark, in the coordinates of the x
+# axis and of the axis named by the key axis, y where it is absent), text,
+# colour, group, tt and mult, and where it has one ceiling (in the same y
+# coordinates). Labels stand upright (rotated a quarter
+# turn, as powder plots label their tick marks), in FONT. They keep within
+# the plot area and clear of the title, of the legend and of the line that
+# says how many were dropped, drawn in the top left corner of the plot
+# area where there are any. Sticks outside the shown x range take part in
+# nothing.
+proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
+    foreach marker [$g marker names peakview-label*] {
+        $g marker delete $marker
+    }
+    # BLT lays a graph out anew, a few pixels differently from its first
+    # layout, once an axis or a marker changes: have it do so now, so that
+    # the labels are measured on the layout that is drawn.
+    $g axis configure x -min [$g axis cget x -min]
+    update idletasks
+    lassign [$g axis limits x] xmin xmax
+    lassign [$g axis limits y] ymin ymax
+    lassign [$g transform $xmin $ymax] px0 py0
+    lassign [$g transform $xmax $ymin] px1 py1
+    set bounds [list $px0 $py0 $px1 $py1]
+    set taken {}
+    lassign [$g extents legend] lx ly lw lh
+    if {$lw > 0 && $lh > 0} {
+        lappend taken [list $lx $ly [expr {$lx + $lw}] [expr {$ly + $lh}]]
+    }
+    set title [$g cget -title]
+    if {$title ne ""} {
+        set tw [font measure [$g cget -font] $title]
+        set cx [expr {([winfo width $g] - $tw) / 2.0}]
+        lappend taken [list $cx 0 [expr {$cx + $tw}] [$g extents topmargin]]
+    }
+    set height [font metrics $font -linespace]
+    set shown {}
+    set texts [dict create]
+    foreach stick $sticks {
+        if {[dict get $stick x] < $xmin || [dict get $stick x] > $xmax} {
+            continue
+        }
+        set axis [expr {[dict exists $stick axis] ? [dict get $stick axis] : "y"}]
+        dict set stick x [$g axis transform x [dict get $stick x]]
+        dict set stick y [$g axis transform $axis [dict get $stick y]]
+        if {[dict exists $stick ceiling]} {
+            dict set stick ceiling [$g axis transform $axis [dict get $stick ceiling]]
+        }
+        # Upright: the width on the screen is the line height.
+        dict set stick w $height
+        dict set stick h [width $font [dict get $stick text]]
+        dict set texts [dict get $stick id] $stick
+        lappend shown $stick
+    }
+    # The line on the dropped labels has its place kept before the labels
+    # take theirs (it is drawn only where some are dropped).
+    set total [llength $shown]
+    set widest [font measure $font [note $total $total]]
+    lappend taken [list [expr {$px0 + 4}] [expr {$py0 + 4}] [expr {$px0 + 4 + $widest}] \
+                       [expr {$py0 + 4 + $height}]]
+    set result [layout $shown $taken $bounds $tiers $gap]
+    set n 0
+    foreach kept [dict get $result kept] {
+        lassign $kept id box
+        lassign $box x0 y0 x1 y1
+        set stick [dict get $texts $id]
+        $g marker create text -name peakview-label[incr n] -text [dict get $stick text] \
+            -rotate 90 -anchor center -padx 0 -pady 0 -font $font \
+            -foreground [dict get $stick colour] \
+            -coords [$g invtransform [expr {($x0 + $x1) / 2.0}] [expr {($y0 + $y1) / 2.0}]]
+    }
+    set dropped [dict get $result dropped]
+    if {$dropped > 0} {
+        $g marker create text -name peakview-label-dropped -anchor nw -padx 0 -pady 0 -font $font \
+            -text [note $dropped $total] \
+            -coords [$g invtransform {*}[lrange [lindex $taken end] 0 1]]
+    }
+    return $result
+}
+
+# Returns nothing; in the window, draws the labels of STICKS on G in FONT
+# again whenever the graph changes size or a button changes the zoom,
+# once the change is done.
+proc ::peakview::labels::follow {g sticks font} {
+    variable following
+    set following($g) [list $sticks $font]
+    foreach event {<Configure> <ButtonRelease-1> <ButtonRelease-3>} {
+        bind $g $event +[list ::peakview::labels::later $g]
+    }
+}
+
+# Returns nothing; draws the labels of G that follow is keeping, at the
+# next idle moment (once for any number of calls before it).
+proc ::peakview::labels::later {g} {
+    variable pending
+    if {[info exists pending($g)]} {
+        return
+    }
+    set pending($g) [after idle [list apply {{g} {
+        variable following
+        variable pending
+        unset pending($g)
+        if {[winfo exists $g]} {
+            draw $g {*}$following($g)
+        }
+    } ::peakview::labels} $g]]
+}
