@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <string>
@@ -236,11 +236,13 @@ TEST(Refuses, TooManyWithinASecondAndTheLimitItNamesHolds) {
                          "CuKa1", "--allowed-only"});
 #endif
     for (const Args& args : cases) {
-        const auto start = std::chrono::steady_clock::now();
+        // Processor time, not wall time: the other tests running beside this
+        // one must not make it fail.
+        const std::clock_t start = std::clock();
         const Outcome o = run(args);
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        const double took = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
 #ifdef NDEBUG // an optimised build; the sanitizers' build is many times slower
-        EXPECT_LT(took.count(), 1.0) << o.err;
+        EXPECT_LT(took, 1.0) << o.err;
 #endif
         ASSERT_EQ(o.status, 2);
         // "..., e.g. --tt-max 20.1029), found ...": the proposed limit keeps
