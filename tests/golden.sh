@@ -1,32 +1,43 @@
 #!/usr/bin/env bash
-# Runs every reference deck through peakpos. NAME.out: standard output must
-# be exactly those bytes, standard error empty, status 0. NAME.fatal: the
-# deck must be refused with status 2, a "line N" or "line N, column M"
-# diagnostic and no output.
+# Runs every reference deck through peakpos, as many at once as there are
+# processors. NAME.out: standard output must be exactly those bytes,
+# standard error empty, status 0. NAME.fatal: the deck must be refused with
+# status 2, a "line N" or "line N, column M" diagnostic and no output.
 set -euo pipefail
-peakpos=$1 data=$2
+export peakpos=$1
+data=$2
 tmp=$(mktemp -d)
+export tmp
 trap 'rm -rf "$tmp"' EXIT
-pass=0 fail=0
-for deck in "$data"/*.deck; do
-  name=${deck%.deck}
-  status=0
-  "$peakpos" < "$deck" > "$tmp/out" 2> "$tmp/err" || status=$?
+
+# Prints PASS, or FAIL with the reason, for one deck.
+check_deck() {
+  local deck=$1 name=${1%.deck} out err status=0
+  out=$tmp/$(basename "$name").out err=$tmp/$(basename "$name").err
+  "$peakpos" < "$deck" > "$out" 2> "$err" || status=$?
   if [ -f "$name.out" ]; then
-    if [ "$status" -eq 0 ] && cmp -s "$tmp/out" "$name.out" && [ ! -s "$tmp/err" ]; then
-      pass=$((pass + 1))
+    if [ "$status" -eq 0 ] && cmp -s "$out" "$name.out" && [ ! -s "$err" ]; then
+      echo PASS
     else
-      fail=$((fail + 1)); echo "FAIL $(basename "$name"): status $status"
-      cmp "$tmp/out" "$name.out" || true; head -c 300 "$tmp/err"
+      echo "FAIL $(basename "$name"): status $status"
+      cmp "$out" "$name.out" || true; head -c 300 "$err"; echo
     fi
   else
-    if [ "$status" -eq 2 ] && [ ! -s "$tmp/out" ] && grep -Eq '^peakpos: line [0-9]+(, column [0-9]+)?: ' "$tmp/err"; then
-      pass=$((pass + 1))
+    if [ "$status" -eq 2 ] && [ ! -s "$out" ] && grep -Eq '^peakpos: line [0-9]+(, column [0-9]+)?: ' "$err"; then
+      echo PASS
     else
-      fail=$((fail + 1)); echo "FAIL $(basename "$name"): status $status, expected a refusal"
-      head -c 300 "$tmp/err"
+      echo "FAIL $(basename "$name"): status $status, expected a refusal"
+      head -c 300 "$err"; echo
     fi
   fi
-done
+  rm -f "$out" "$err"
+}
+export -f check_deck
+
+printf '%s\0' "$data"/*.deck |
+  xargs -0 -n 25 -P "$(nproc)" bash -c 'for deck; do check_deck "$deck"; done' _ > "$tmp/results"
+grep -v '^PASS$' "$tmp/results" || true
+pass=$(grep -c '^PASS$' "$tmp/results" || true)
+fail=$(grep -c '^FAIL' "$tmp/results" || true)
 echo "golden: $pass passed, $fail failed"
 [ "$fail" -eq 0 ] && [ "$pass" -gt 0 ]
