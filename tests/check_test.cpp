@@ -139,6 +139,10 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"a name word that is no vector name",
                   "Fe-1 x\n5 5 5 90 90 90 1\n0 1 0\n" + one_each,
                   "line 1, column 3: warning: the name word \"Fe-1\" holds \"-\"" + blt},
+        CheckCase{"a name word that Tcl takes for a namespace",
+                  "Fe::Cr x\n5 5 5 90 90 90 1\n0 1 0\n" + one_each,
+                  "line 1, column 3: warning: the name word \"Fe::Cr\" holds \"::\", which Tcl "
+                  "takes for a namespace: a front end cannot make its vectors\n"},
         CheckCase{"a blank name line", "\n5 5 5 90 90 90 1\n0 1 0\n" + one_each,
                   "line 1: warning: the name line is blank in its first 25 columns: the data set "
                   "has no name for its vectors\n"},

@@ -28,12 +28,13 @@ int unsafe_name_byte(std::string_view word) {
     return -1;
 }
 
-int non_vector_name_byte(std::string_view word) {
-    for (const char c : word) {
-        const unsigned char ch = static_cast<unsigned char>(c);
+int vector_name_fault(std::string_view word) {
+    for (std::size_t n = 0; n < word.size(); ++n) {
+        const unsigned char ch = static_cast<unsigned char>(word[n]);
         const bool ok = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') ||
-                        (ch >= '0' && ch <= '9') || ch == '_' || ch == '.' || ch == ':';
-        if (!ok) return ch;
+                        (ch >= '0' && ch <= '9') || ch == '_' || ch == '.' ||
+                        (ch == ':' && (n == 0 || word[n - 1] != ':'));
+        if (!ok) return static_cast<int>(n);
     }
     return -1;
 }

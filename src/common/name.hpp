@@ -19,9 +19,12 @@ std::string_view name_word(const std::array<char, namelen>& dnam);
 // #); -1 when the word is safe. peakpos refuses a deck whose word has one.
 int unsafe_name_byte(std::string_view word);
 
-// The first byte of word that a BLT vector name cannot hold: anything but
-// ASCII letters, digits, '_', '.' and ':'; -1 when every byte is one of them.
-// peakhkl writes only such words; peakpos --check warns about any other.
-int non_vector_name_byte(std::string_view word);
+// Where word stops being a name that a Tcl front end can give its array
+// variable and its BLT vectors: the index of the first byte that is not an
+// ASCII letter, digit, '_', '.' or ':', or of the second colon of "::"
+// (Tcl takes a::b for a namespace that does not exist); -1 when word can
+// name them. peakhkl writes only such words; peakpos --check warns about
+// any other.
+int vector_name_fault(std::string_view word);
 
 } // namespace peakpos

@@ -34,20 +34,16 @@ std::string name_fault(const std::string& word) {
     if (word.empty()) return "a name of at least one character";
     if (word.size() > static_cast<std::size_t>(peakpos::namelen))
         return "a name of at most 25 characters";
-    if (peakpos::non_vector_name_byte(word) != -1)
-        return "a name of letters, digits, '_', '.' and ':' only";
+    if (const int at = peakpos::vector_name_fault(word); at >= 0)
+        return word[at] == ':' ? "a name without \"::\""
+                               : "a name of letters, digits, '_', '.' and ':' only";
     if (!is_letter(word[0])) return "a name that begins with a letter";
-    if (word.find("::") != std::string::npos) return "a name without \"::\"";
     return "";
 }
 
 std::string mended_name(const std::string& word) {
-    std::string name;
-    for (const char c : word) {
-        const bool ok = peakpos::non_vector_name_byte(std::string_view(&c, 1)) == -1 &&
-                        !(c == ':' && !name.empty() && name.back() == ':');
-        name += ok ? c : '_';
-    }
+    std::string name = word;
+    for (int at; (at = peakpos::vector_name_fault(name)) >= 0;) name[at] = '_';
     if (name.empty() || !is_letter(name[0])) name.insert(0, "X");
     name.resize(std::min(name.size(), static_cast<std::size_t>(peakpos::namelen)));
     return name;

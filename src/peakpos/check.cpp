@@ -236,15 +236,18 @@ void check_name(const Run& run, std::vector<Warning>& out) {
                                               "the data set has no name for its vectors"});
         return;
     }
-    const int bad = non_vector_name_byte(word);
-    if (bad >= 0) {
-        const char byte = static_cast<char>(bad);
-        out.push_back(Warning{column(word.find(byte)),
-                              "the name word " + quoted(word) + " holds " +
-                                  quoted(std::string_view(&byte, 1)) +
-                                  ", which a BLT vector name cannot (letters, digits, _, . and : "
-                                  "only): a front end cannot make its vectors"});
-    }
+    const int at = vector_name_fault(word);
+    if (at >= 0 && word[at] == ':')
+        out.push_back(
+            Warning{column(at - 1), "the name word " + quoted(word) +
+                                        " holds \"::\", which Tcl takes for a "
+                                        "namespace: a front end cannot make its vectors"});
+    else if (at >= 0)
+        out.push_back(Warning{column(at), "the name word " + quoted(word) + " holds " +
+                                              quoted(word.substr(at, 1)) +
+                                              ", which a BLT vector name cannot (letters, "
+                                              "digits, _, . and : only): a front end cannot "
+                                              "make its vectors"});
     // A character cut at column 25 leaves its first bytes at the end.
     if (word.data() + word.size() == dnam.data() + dnam.size()) {
         for (std::size_t n = 1; n <= 3 && n <= word.size(); ++n) {
