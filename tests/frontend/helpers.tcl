@@ -26,6 +26,13 @@ proc scriptOf {deck} {
     return $out
 }
 
+# Returns the phase records of the plot scripts FILES, read as peakview
+# reads its phase arguments.
+proc scriptPhases {files} {
+    package require peakview::sources
+    return [peakview::sources::phases $files [dict create peakpos "" peakhkl "" selfdir ""                                                   wave "" ttmax "" limit 5000] {}]
+}
+
 # Returns the path of a scratch file NAME holding TEXT.
 proc scratchFile {name text} {
     set path [file join $::scratch $name]

@@ -12,8 +12,10 @@
 #   wavelength  λ = 2 d sin θ from the lists ("" when nothing tells)
 #   zero        stick x minus listed 2θ ("" when there is no stick)
 #
-#   peakview::phases::load SOURCES      the records of several scripts
 #   peakview::phases::evaluate TEXT SOURCE ?LIMIT_MS?   one record
+#
+# (peakview::sources::phases reads the phase arguments and makes each a
+# record through evaluate.)
 
 namespace eval ::peakview::phases {
     # Okabe and Ito's palette, readable for colour-blind viewers (black,
@@ -39,35 +41,6 @@ proc ::peakview::phases::colour {k} {
 proc ::peakview::phases::lighter {colour} {
     scan $colour "#%2x%2x%2x" r g b
     return [format "#%02x%02x%02x" {*}[lmap c [list $r $g $b] { expr {$c + ($c < 255 ? (255 - $c) / 2 : 0)} }]]
-}
-
-# Returns the phase records of the plot scripts in SOURCES (file names, -
-# for standard input), coloured in order.
-proc ::peakview::phases::load {sources {limitMs ""}} {
-    variable timeLimitMs
-    if {$limitMs eq ""} { set limitMs $timeLimitMs }
-    set phases {}
-    foreach source $sources {
-        set phase [evaluate [readText $source] [expr {$source eq "-" ? "standard input" : $source}] $limitMs]
-        dict set phase colour [colour [llength $phases]]
-        lappend phases $phase
-    }
-    return $phases
-}
-
-# Returns the text of the plot script in SOURCE (- for standard input).
-proc ::peakview::phases::readText {source} {
-    if {$source eq "-"} {
-        set chan stdin
-    } elseif {[catch {open $source r} chan]} {
-        refuse "cannot read the plot script $source: [string trim [lindex [split $chan :] end]]"
-    }
-    fconfigure $chan -encoding utf-8
-    if {[catch {read $chan} text]} {
-        refuse "cannot read the plot script $source: $text"
-    }
-    if {$source ne "-"} { close $chan }
-    return $text
 }
 
 # Returns the number TEXT stands for, as peakpos writes numbers (100.,
