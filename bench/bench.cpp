@@ -196,7 +196,8 @@ void print_ms(const char* what, double s) {
 int main(int argc, char** argv) {
     std::string deck_path, peakpos_bin, replay_bin;
     int runs = 200, iterations = 500;
-    for (int i = 1; i < argc; ++i) {
+    // Each option with its value.
+    for (int i = 1; i < argc; i += 2) {
         const std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
         if (v && a == "--deck")
@@ -212,7 +213,6 @@ int main(int argc, char** argv) {
         else
             die("usage: peakpos_bench --deck FILE --peakpos BIN --replay BIN [--runs N] "
                 "[--iterations N]");
-        ++i;
     }
     if (deck_path.empty() || peakpos_bin.empty() || replay_bin.empty() || runs < 1 ||
         iterations < 1)

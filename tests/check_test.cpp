@@ -152,6 +152,23 @@ INSTANTIATE_TEST_SUITE_P(
                       "\\xC3\" holds \"\\xC3\"" + blt +
                       "line 1, column 25: warning: the name line is cut at column 25 inside a "
                       "UTF-8 character: the name word ends in \"\\xC3\"\n"},
+        CheckCase{"the 25-column cut inside a 4-byte UTF-8 character, 3 bytes kept",
+                  std::string(22, 'x') + "\xF0\x9F\x98\x80x\n5 5 5 90 90 90 1\n0 1 0\n" + one_each,
+                  "line 1, column 23: warning: the name word \"" + std::string(22, 'x') +
+                      "\\xF0\\x9F\\x98\" holds \"\\xF0\"" + blt +
+                      "line 1, column 23: warning: the name line is cut at column 25 inside a "
+                      "UTF-8 character: the name word ends in \"\\xF0\\x9F\\x98\"\n"},
+        CheckCase{"a = 1 exactly is reciprocal", "x\n1 1 1 90 90 90 0.5\n0 1 0\n" + one_each,
+                  "line 2, column 1: warning: a is 1, not above 1: the cell is taken as a "
+                  "reciprocal cell (a*, b*, c* and their angles); lengths in nm? a direct cell "
+                  "wants them in the wavelength's unit\n"},
+        CheckCase{"every reflection 0 0 0", head + "2\n0 0\n0 0\n0 0\n",
+                  "line 2, column 25: warning: no reflection gives a stick: of 2, 2 with 2theta 0 "
+                  "or below\n"
+                  "line 5, column 1: warning: reflection 1 has the indices 0 0 0: no reflection\n"
+                  "line 5, column 3: warning: reflection 2 has the indices 0 0 0: no reflection\n"},
+        CheckCase{"a negative extinct flag", head + "2\n1 2\n1 0\n1 0\n0 -1\n",
+                  "line 8, column 3: warning: extinct(2) is -1" + odd_flag},
         CheckCase{"a byte-order mark", "\xEF\xBB\xBFNaCl\n5 5 5 90 90 90 1\n0 1 0\n" + one_each,
                   "line 1, column 1: warning: the deck begins with a byte-order mark (EF BB BF), "
                   "which becomes part of the name word\n"}));

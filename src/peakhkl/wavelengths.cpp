@@ -15,11 +15,11 @@ struct Line {
 // the K-alpha1, K-alpha2 and K-beta (K-beta1,3) wavelengths of the common
 // anode materials, in angstroms.
 constexpr std::array<Line, 18> lines{{
-    {"CuKa1", 1.5405930},
-    {"CuKa2", 1.5444275},
-    {"CuKb", 1.392235},
-    {"MoKa1", 0.7093172},
-    {"MoKa2", 0.71361},
+    {"CuKa1", 1.5405929},
+    {"CuKa2", 1.5444274},
+    {"CuKb", 1.3922340},
+    {"MoKa1", 0.70931715},
+    {"MoKa2", 0.713607},
     {"MoKb", 0.632303},
     {"CoKa1", 1.7889960},
     {"CoKa2", 1.7928350},
@@ -30,9 +30,9 @@ constexpr std::array<Line, 18> lines{{
     {"FeKa1", 1.9360410},
     {"FeKa2", 1.9399730},
     {"FeKb", 1.7566040},
-    {"AgKa1", 0.5594218},
-    {"AgKa2", 0.563813},
-    {"AgKb", 0.497082},
+    {"AgKa1", 0.55942178},
+    {"AgKa2", 0.5638131},
+    {"AgKb", 0.4970817},
 }};
 
 } // namespace

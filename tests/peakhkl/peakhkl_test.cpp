@@ -5,6 +5,7 @@
 #include "peakhkl/crystal.hpp"
 #include "peakhkl/deck_writer.hpp"
 #include "peakhkl/reflections.hpp"
+#include "peakhkl/wavelengths.hpp"
 #include "peakpos/deck.hpp"
 
 #include <gtest/gtest.h>
@@ -111,6 +112,21 @@ INSTANTIATE_TEST_SUITE_P(
                  {"0 0 4", "1 1 3*", "2 0 2"}},
         // Without symmetry, h k l and h -k l are different planes; Friedel
         // pairs are one set.
+        // d >= d_min: 2 0 0 of a 4 A cube lies exactly on the limit 2 A.
+        ListCase{"a reflection exactly at the d limit is kept",
+                 {4, 4, 4, 90, 90, 90},
+                 "P m -3 m",
+                 2.0,
+                 "1 0 0, 1 1 0, 1 1 1, 2 0 0",
+                 {}},
+        // The metric may miss the group's by 1e-3 of the largest squared
+        // length, here c^2 = 100: b^2 - a^2 = 0.096 is within it.
+        ListCase{"a tetragonal cell within the metric tolerance",
+                 {4, 4.012, 10, 90, 90, 90},
+                 "P 4/m m m",
+                 3.0,
+                 "0 0 1, 0 0 2, 1 0 0, 1 0 1, 0 0 3",
+                 {}},
         ListCase{"P 1 triclinic: h k l and h -k l differ",
                  {5, 6, 7, 80, 95, 105},
                  "P 1",
@@ -137,6 +153,26 @@ TEST(Lists, AllowedOnlyLeavesTheAbsentOut) {
     const Crystal si = crystal({5.431, 5.431, 5.431, 90, 90, 90}, "Fd-3m");
     EXPECT_EQ(listing(*reflection_list(si, 1.2, true, 5000)),
               "1 1 1, 2 2 0, 3 1 1, 2 2 2, 4 0 0, 3 3 1");
+}
+
+// d never increases down the list, also where a cell a hair off a higher
+// symmetry sets reflections a hair apart in d: sets of one d (to rounding)
+// are ordered by their indices, but no further apart than rounding.
+TEST(Lists, DNeverIncreasesDownTheList) {
+    const std::vector<std::pair<CellValues, const char*>> cells{
+        {{5.64, 5.64, 5.64, 90, 90, 90}, "F m -3 m"},
+        {{5, 5.000001, 5, 90, 90, 90}, "P m m m"},
+        {{5, 5, 5.000001, 90, 90, 90.00001}, "P 1"},
+        {{4.9134, 4.9134, 5.4052, 90, 90, 120}, "P 32 2 1"},
+        {{5, 6, 7, 80, 95, 105}, "P 1"}};
+    for (const auto& [cell, sg] : cells) {
+        const auto list = reflection_list(crystal(cell, sg), 0.8, false, 5000);
+        ASSERT_TRUE(list);
+        ASSERT_GT(list->size(), 50u);
+        for (std::size_t i = 1; i < list->size(); ++i)
+            ASSERT_LE((*list)[i].d, (*list)[i - 1].d * (1 + 2e-12))
+                << sg << ": " << listing({(*list)[i - 1], (*list)[i]});
+    }
 }
 
 // R -3 m on hexagonal axes (obverse centring) and on rhombohedral axes is
@@ -200,7 +236,53 @@ INSTANTIATE_TEST_SUITE_P(Settings, Symbols,
                                          SymbolCase{"R 3 :R", rhombohedral, "R 3:R"},
                                          SymbolCase{"R 3", rhombohedral, "R 3:R"},
                                          SymbolCase{"146", rhombohedral, "R 3:R"},
-                                         SymbolCase{"146", hexagonal_cell, "R 3:H"}));
+                                         SymbolCase{"146", hexagonal_cell, "R 3:H"},
+                                         // An explicit suffix is kept, whatever the cell.
+                                         SymbolCase{"R 3 :H", rhombohedral, "R 3:H"},
+                                         SymbolCase{"R -3 c :R", hexagonal_cell, "R -3 c:R"},
+                                         SymbolCase{"R -3 c :R", rhombohedral, "R -3 c:R"},
+                                         SymbolCase{"167", hexagonal_cell, "R -3 c:H"}));
+
+// Every International Tables number names its group.
+TEST(Symbols, EveryNumberFrom1To230NamesItsGroup) {
+    for (int n = 1; n <= 230; ++n) {
+        const Symmetry s = symmetry_from_symbol(std::to_string(n), cubic, "--sg");
+        const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_ops(s.ops);
+        ASSERT_NE(sg, nullptr) << n;
+        EXPECT_EQ(sg->number, n);
+    }
+}
+
+// International Tables for Crystallography Vol. C (2004), Table 4.2.2.1,
+// in angstroms, as the table prints them.
+struct LineCase {
+    const char* name;
+    double table;
+};
+
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NamedLines : public testing::TestWithParam<LineCase> {};
+
+TEST_P(NamedLines, HaveTheValueOfTheTable) {
+    const auto angstrom = named_line(GetParam().name);
+    ASSERT_TRUE(angstrom) << GetParam().name;
+    EXPECT_NEAR(*angstrom, GetParam().table, 1e-10) << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table4221, NamedLines,
+                         testing::Values(LineCase{"CrKa1", 2.2897260}, LineCase{"CrKa2", 2.2936510},
+                                         LineCase{"CrKb", 2.0848810}, LineCase{"FeKa1", 1.9360410},
+                                         LineCase{"FeKa2", 1.9399730}, LineCase{"FeKb", 1.7566040},
+                                         LineCase{"CoKa1", 1.7889960}, LineCase{"CoKa2", 1.7928350},
+                                         LineCase{"CoKb", 1.6208260}, LineCase{"CuKa1", 1.5405929},
+                                         LineCase{"CuKa2", 1.5444274}, LineCase{"CuKb", 1.3922340},
+                                         LineCase{"MoKa1", 0.70931715}, LineCase{"MoKa2", 0.713607},
+                                         LineCase{"MoKb", 0.632303}, LineCase{"AgKa1", 0.55942178},
+                                         LineCase{"AgKa2", 0.5638131},
+                                         LineCase{"AgKb", 0.4970817}));
 
 struct NameCase {
     std::string word;
@@ -231,6 +313,15 @@ INSTANTIATE_TEST_SUITE_P(
                     NameCase{"abcdefghijklmnopqrstuvwxyz", "at most 25",
                              "abcdefghijklmnopqrstuvwxy"},
                     NameCase{"x$y[z]", "letters, digits", "x_y_z_"}));
+
+TEST(Names, MayBeginWithAnyLetter) {
+    for (const char* letters : {"abcdefghijklmnopqrstuvwxyz", "ABCDEFGHIJKLMNOPQRSTUVWXYZ"})
+        for (const char* c = letters; *c != 0; ++c) {
+            const std::string word = std::string(1, *c) + "1_x";
+            EXPECT_EQ(name_fault(word), "") << word;
+            EXPECT_EQ(mended_name(word), word);
+        }
+}
 
 // A CIF names its space group in several ways; the listed operators are
 // trusted first, then the Hall symbol, the Hermann-Mauguin name, the number.
@@ -337,14 +428,14 @@ TEST(Deck, ReadsBackThroughPeakposReader) {
     EXPECT_EQ(deck->b, 4.9134f);
     EXPECT_EQ(deck->c, 5.4052f);
     EXPECT_EQ(deck->gamma, 120.0f);
-    EXPECT_EQ(deck->wave, 1.5405930f);
+    EXPECT_EQ(deck->wave, 1.5405929f);
     EXPECT_EQ(deck->ymin, -5.0f);
     EXPECT_EQ(deck->ymax, 100.0f);
     EXPECT_EQ(deck->zero, 0.05f);
 
     const Crystal quartz = crystal({4.9134, 4.9134, 5.4052, 90, 90, 120}, "P 32 2 1");
     const auto list =
-        reflection_list(quartz, 1.5405930 / (2 * std::sin(50 * M_PI / 180)), false, 5000);
+        reflection_list(quartz, 1.5405929 / (2 * std::sin(50 * M_PI / 180)), false, 5000);
     ASSERT_TRUE(list);
     ASSERT_EQ(deck->npeak, static_cast<int>(list->size()));
     ASSERT_GT(deck->npeak, 40);
@@ -363,6 +454,18 @@ TEST(Deck, ReadsBackThroughPeakposReader) {
         longest = std::max(longest, end - at);
     }
     EXPECT_LE(longest, 78u);
+}
+
+// --d-min 2 for a 4 A cube: 2 0 0, at exactly 2 A, is the deck's last reflection.
+TEST(Deck, AReflectionAtTheDLimitIsInTheDeck) {
+    const Outcome o = run({"--cell", "4", "4", "4", "90", "90", "90", "--sg", "P m -3 m", "--wave",
+                           "CuKa1", "--d-min", "2"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    auto deck = std::make_unique<peakpos::Run>();
+    peakpos::MemorySource in(o.out);
+    peakpos::read_deck(in, *deck);
+    ASSERT_EQ(deck->npeak, 4);
+    EXPECT_EQ((Miller{deck->h(4), deck->k(4), deck->l(4)}), (Miller{2, 0, 0}));
 }
 
 TEST(Deck, TheSymbolIsLeftOutWhenItDoesNotFitTheNameLine) {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <map>
@@ -114,6 +116,14 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"rhombohedral setting asked of a hexagonal cell",
                 {"--cell", "4", "4", "6", "90", "90", "120", "--sg", "R 3 :R", "--wave", "1.54"},
                 "expected a cell with the symmetry of R 3:R"},
+        Refusal{"hexagonal setting asked of rhombohedral axes",
+                {"--cell", "5", "5", "5", "60", "60", "60", "--sg", "R 3 :H", "--wave", "1.54"},
+                "expected a cell with the symmetry of R 3:H"},
+        // 1e-3 of the largest squared length, c^2 = 100: b^2 - a^2 = 0.104 is beyond it.
+        Refusal{
+            "a cell just outside the metric tolerance",
+            {"--cell", "4", "4.013", "10", "90", "90", "90", "--sg", "P 4/m m m", "--wave", "1.54"},
+            "expected a cell with the symmetry of P 4/m m m"},
         Refusal{"no wavelength", with_cell({"--sg", "225"}), "--wave: expected the wavelength"},
         Refusal{"wavelength 0", with_cell({"--sg", "225", "--wave", "0"}),
                 "--wave: expected a wavelength in angstroms above 0"},
@@ -144,6 +154,11 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"--cell short of values",
                 {"--cell", "5", "5", "5"},
                 "--cell: expected 6 values, found the end of the arguments"},
+        Refusal{"a valued option last, without its value", with_cell({"--sg", "225", "--wave"}),
+                "--wave: expected 1 value, found the end of the arguments"},
+        Refusal{"--table last, without its file",
+                with_cell({"--sg", "225", "--wave", "1.54", "--table"}),
+                "--table: expected 1 value, found the end of the arguments"},
         Refusal{"an option twice", with_cell({"--sg", "225", "--wave", "1.54", "--wave", "1.6"}),
                 "--wave: expected the option once"},
         Refusal{"unknown option, with the usage", with_cell({"--sg", "225", "--bogus"}),
@@ -218,6 +233,21 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"a CIF and --cell", with_cell({EXAMPLES_DIR "/quartz.cif", "--wave", "1.54"}),
                 "expected either a CIF file or --cell and --sg"}));
 
+// The number one unit of the last digit of text above it (up) or below it.
+std::string next_limit(const std::string& text, bool up) {
+    const std::size_t e = text.find_first_of("eE");
+    const std::string mantissa = text.substr(0, e);
+    const int exponent = e == std::string::npos ? 0 : std::stoi(text.substr(e + 1));
+    const std::size_t point = mantissa.find('.');
+    const int decimals =
+        point == std::string::npos ? 0 : static_cast<int>(mantissa.size() - point - 1);
+    const double unit = std::pow(10.0, exponent - decimals);
+    char next[64];
+    std::snprintf(next, sizeof next, "%.15g",
+                  std::strtod(text.c_str(), nullptr) + (up ? unit : -unit));
+    return next;
+}
+
 TEST(Refuses, TooManyWithinASecondAndTheLimitItNamesHolds) {
     using Args = std::vector<std::string>;
     std::vector<Args> cases{
@@ -267,6 +297,12 @@ TEST(Refuses, TooManyWithinASecondAndTheLimitItNamesHolds) {
         const std::size_t npeak = std::stoul(kept.out.substr(line4));
         EXPECT_LE(npeak, 5000u);
         EXPECT_GT(npeak, 4000u);
+        // It keeps the most that stay within 5000: the next limit of its
+        // precision that reaches further (a larger 2theta, a smaller d)
+        // keeps more than 5000.
+        for (std::size_t i = 0; i < within.size(); ++i)
+            if (within[i] == option) within[i + 1] = next_limit(limit, option == "--tt-max");
+        EXPECT_EQ(run(within).status, 2) << limit << " " << within.back();
     }
 }
 
