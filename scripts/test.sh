@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need, checks the formatting, fuzzes the whole run
 # for a short while (PEAKPOS_FUZZ_SECONDS, 30), then builds and runs every
-# test: once as the release build, once under the address and
-# undefined-behaviour sanitizers.
+# test: once as the release build with the default compiler (GCC on
+# Debian), once under the address and undefined-behaviour sanitizers built
+# with Clang, so that the project is built and tested with both compilers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-test-deps.sh
@@ -26,6 +27,7 @@ cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPEAKPOS_REQUIRE_TES
 cmake --build build-test -j"$jobs"
 ctest --test-dir build-test --output-on-failure -j"$jobs"
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPEAKPOS_SANITIZE=ON -DPEAKPOS_REQUIRE_TEST_TOOLS=ON
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+  -DPEAKPOS_SANITIZE=ON -DPEAKPOS_REQUIRE_TEST_TOOLS=ON
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"

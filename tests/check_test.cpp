@@ -167,6 +167,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "or below\n"
                   "line 5, column 1: warning: reflection 1 has the indices 0 0 0: no reflection\n"
                   "line 5, column 3: warning: reflection 2 has the indices 0 0 0: no reflection\n"},
+        CheckCase{"0 0 1 is a reflection, 0 0 0 is none", head + "2\n0 0\n0 0\n1 0\n",
+                  "line 5, column 3: warning: reflection 2 has the indices 0 0 0: no reflection\n"},
         CheckCase{"a negative extinct flag", head + "2\n1 2\n1 0\n1 0\n0 -1\n",
                   "line 8, column 3: warning: extinct(2) is -1" + odd_flag},
         CheckCase{"a byte-order mark", "\xEF\xBB\xBFNaCl\n5 5 5 90 90 90 1\n0 1 0\n" + one_each,

@@ -8,7 +8,8 @@
 //
 // PEAKPOS_DIFF_DECKS sets the number of decks (default 3000),
 // PEAKPOS_DIFF_SEED the seed (default 1), PEAKPOS_DIFF_FIRST the first deck
-// number (to replay one deck of a long run). A deck on which the two
+// number (to replay one deck of a long run); a long run shows its progress
+// on standard error every 2 seconds. A deck on which the two
 // disagree is written to disagreement-SEED-NUMBER.deck in the working
 // directory.
 #include "deck_gen.hpp"
@@ -16,6 +17,7 @@
 #include "record_text.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -264,7 +266,15 @@ int main(int argc, char** argv) try {
     const std::uint64_t count = env_number("PEAKPOS_DIFF_DECKS", 3000);
     const std::uint64_t seed = env_number("PEAKPOS_DIFF_SEED", 1);
     const std::uint64_t first = env_number("PEAKPOS_DIFF_FIRST", 0);
+    // A long run says on standard error, every few seconds, how far it is.
+    auto shown = std::chrono::steady_clock::now();
     for (std::uint64_t i = first; i < first + count; ++i) {
+        if (const auto now = std::chrono::steady_clock::now();
+            now - shown >= std::chrono::seconds(2)) {
+            shown = now;
+            std::cerr << "deck_diff: " << i - first << " of " << count << " decks, "
+                      << disagreements << " disagreements" << std::endl;
+        }
         const std::string label = "deck " + std::to_string(i) + " of seed " + std::to_string(seed);
         const std::string file =
             "disagreement-" + std::to_string(seed) + "-" + std::to_string(i) + ".deck";

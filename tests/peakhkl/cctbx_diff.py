@@ -13,13 +13,15 @@ together are exactly the sets of the Laue group; every row is the member of
 its set that has the fewest negative indices, then the largest h, k, l; its
 multiplicity is its set's size, Friedel mates counted; d matches and falls
 from row to row. PEAKHKL_DIFF_CASES sets the number of cases (30), cycling
-through the 230 types in a shuffled order; PEAKHKL_DIFF_SEED the seed.
+through the 230 types in a shuffled order; PEAKHKL_DIFF_SEED the seed. A
+long run shows its progress on standard error every 2 seconds.
 """
 import math
 import os
 import random
 import subprocess
 import sys
+import time
 
 from cctbx import crystal, miller, sgtbx, uctbx
 from cctbx.array_family import flex
@@ -137,7 +139,13 @@ def main():
     order = list(range(1, 231))
     rng.shuffle(order)
     faults, reflections = [], 0
+    # A long run says on standard error, every few seconds, how far it is.
+    shown = time.monotonic()
     for i in range(cases):
+        if time.monotonic() - shown >= 2:
+            shown = time.monotonic()
+            print("cctbx_diff: %d of %d cases, %d faults" % (i, cases, len(faults)),
+                  file=sys.stderr, flush=True)
         number = order[i % 230]
         symbol = rng.choice(settings[number])
         reference = sgtbx.space_group_info(number).type().hall_symbol()
