@@ -126,7 +126,10 @@ proc ::peakview::sources::run {program arguments {input /dev/null}} {
 # Returns the 2-theta limit (degrees) of the reflections peakhkl lists for
 # a CIF: GIVEN (--tt-max) where it is not empty, else DATAMAX (the upper
 # end of the measured pattern's 2-theta range) where it is not empty, else
-# 90. A limit taken from the data must lie in (0, 180).
+# 90. A limit taken from the data must lie in (0, 180]: data that reach
+# 180 (backscattering) ask for every reflection the wavelength reaches,
+# which peakhkl gives for a limit just below 180 (its Bragg angle's sine
+# is 1 in double precision).
 proc ::peakview::sources::tt_limit {given datamax} {
     if {$given ne ""} {
         return $given
@@ -134,9 +137,12 @@ proc ::peakview::sources::tt_limit {given datamax} {
     if {$datamax eq ""} {
         return 90
     }
-    if {!([string is double -strict $datamax] && $datamax > 0 && $datamax < 180)} {
+    if {!([string is double -strict $datamax] && $datamax > 0 && $datamax <= 180)} {
         fail "the data end at 2\u03b8 = $datamax, which is no limit for the reflections" \
             " of a CIF: give --tt-max"
+    }
+    if {$datamax == 180} {
+        return 179.999999
     }
     return $datamax
 }
