@@ -160,7 +160,7 @@ int columns(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
             if (!(std::fabs(v[k]) <= magnitude)) {
                 Tcl_SetObjResult(interp, refusal(interp, line,
                                                  "the value " + text_of(v[k]) + " lies beyond ±" +
-                                                     text_of(magnitude) +
+                                                     std::string(Tcl_GetString(objv[4])) +
                                                      ", which the plot cannot lay out"));
                 return TCL_OK;
             }

@@ -88,17 +88,21 @@ proc ::peakview::data::viaLibxy {path limitMs} {
                 which is not installed (Debian: apt-get install libxy-bin)"
     }
     set file [::peakview::guard::path $path]
-    # xyconv finds the format itself only when asked apart (-g): left to
-    # guess while converting, it reads an XRDML file as empty.
-    set guess [::peakview::sources::run [lindex $exe 0] [list -g $file] /dev/null $limitMs]
-    set said [string trim "[dict get $guess out]\n[dict get $guess err]"]
-    if {[dict get $guess status] != 0
-        || ![regexp {^(?:.*: )?([A-Za-z0-9_]+) - } [lindex [split $said \n] end] -> type]} {
-        refuse "$path is not plain columns, and xyconv knows no format it is in"
+    try {
+        # xyconv finds the format itself only when asked apart (-g): left to
+        # guess while converting, it reads an XRDML file as empty.
+        set guess [::peakview::sources::run [lindex $exe 0] [list -g $file] /dev/null $limitMs]
+        set said [string trim "[dict get $guess out]\n[dict get $guess err]"]
+        if {[dict get $guess status] != 0
+            || ![regexp {^(?:.*: )?([A-Za-z0-9_]+) - } [lindex [split $said \n] end] -> type]} {
+            refuse "$path is not plain columns, and xyconv knows no format it is in"
+        }
+        # The metadata comes as # lines, which the plain reader skips.
+        set made [::peakview::sources::run [lindex $exe 0] [list -t $type $file -] /dev/null \
+                      $limitMs [expr {2 * $fileMax}]]
+    } trap {PEAKVIEW INPUT RUN} {msg} {
+        refuse "$path: $msg"
     }
-    # The metadata comes as # lines, which the plain reader skips.
-    set made [::peakview::sources::run [lindex $exe 0] [list -t $type $file -] /dev/null \
-                  $limitMs [expr {2 * $fileMax}]]
     if {[dict get $made status] != 0} {
         set why [string trim "[dict get $made err] [dict get $made out]"]
         refuse "$path: xyconv cannot read it as $type: [::peakview::guard::cut [join [split $why \n] " "]]"

@@ -30,6 +30,12 @@ proc ::peakview::sources::fail {args} {
     return -code error -errorcode {PEAKVIEW INPUT} [join $args ""]
 }
 
+# Raises the error of a program run that went wrong (the phase's name is
+# put before it where one is known).
+proc ::peakview::sources::runFailed {args} {
+    return -code error -errorcode {PEAKVIEW INPUT RUN} [join $args ""]
+}
+
 # Returns script, cif or deck: what the text of a phase argument is.
 #
 # The content decides first:
@@ -97,7 +103,7 @@ proc ::peakview::sources::run {program arguments {input /dev/null} {limitMs 5000
     set name [file tail $program]
     foreach word $arguments {
         if {[regexp {^(?:[<>|@]|2>|&$)} $word]} {
-            fail "cannot run $name with the argument \"[::peakview::guard::cut $word]\":" \
+            runFailed "cannot run $name with the argument \"[::peakview::guard::cut $word]\":" \
                 " it would be read as a redirection"
         }
     }
@@ -106,7 +112,7 @@ proc ::peakview::sources::run {program arguments {input /dev/null} {limitMs 5000
         set command [list [::peakview::guard::path $program] {*}$arguments \
                          < [::peakview::guard::path $input] 2> $errpath]
         if {[catch {open |$command rb} chan]} {
-            fail "cannot run $program: $chan"
+            runFailed "cannot run $program: $chan"
         }
         # Read as the output comes, under the time limit.
         fconfigure $chan -blocking 0
@@ -125,9 +131,9 @@ proc ::peakview::sources::run {program arguments {input /dev/null} {limitMs 5000
             catch {exec kill -KILL {*}[pid $chan]}
             catch {close $chan}
             if {$state eq "late"} {
-                fail "$name did not end within [expr {$limitMs / 1000.0}] s and was stopped"
+                runFailed "$name did not end within [expr {$limitMs / 1000.0}] s and was stopped"
             }
-            fail "$name wrote more than [::peakview::guard::size $maxOut] and was stopped"
+            runFailed "$name wrote more than [::peakview::guard::size $maxOut] and was stopped"
         }
         fconfigure $chan -blocking 1
         set status 0
@@ -136,7 +142,7 @@ proc ::peakview::sources::run {program arguments {input /dev/null} {limitMs 5000
         } trap CHILDSTATUS {- opts} {
             set status [lindex [dict get $opts -errorcode] 2]
         } trap CHILDKILLED {- opts} {
-            fail "$program was killed by signal [lindex [dict get $opts -errorcode] 2]"
+            runFailed "$program was killed by signal [lindex [dict get $opts -errorcode] 2]"
         }
         set f [open $errpath rb]
         set err [read $f $maxOut]
@@ -336,6 +342,8 @@ proc ::peakview::sources::load {arg options} {
         set peakhkl [locate peakhkl [dict get $options peakhkl] [dict get $options selfdir]]
         set ttmax [tt_limit [dict get $options ttmax] [dict get $options datamax]]
         return [from_cif $what $file [dict get $options wave] $ttmax $peakhkl $peakpos $limitMs]
+    } trap {PEAKVIEW INPUT RUN} {msg} {
+        fail "$what: $msg"
     } finally {
         if {$copied} { file delete $file }
     }
