@@ -72,10 +72,11 @@ proc ::peakview::sources::kind {path text} {
 # running the peakview that the build places beside its tools.
 proc ::peakview::sources::locate {name given selfdir} {
     if {$given ne ""} {
-        if {![file isfile $given] || ![file executable $given]} {
+        set path [::peakview::guard::path $given]
+        if {![file isfile $path] || ![file executable $path]} {
             fail "--$name $given: not an executable file"
         }
-        return [file normalize $given]
+        return [file normalize $path]
     }
     set beside [file join $selfdir $name]
     if {[file isfile $beside] && [file executable $beside]} {
