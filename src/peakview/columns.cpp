@@ -8,7 +8,8 @@
 //   peakview::data::scanColumns BYTES POINTMAX NUMBERMAX MAGNITUDE
 //
 // returns one of
-//   ok XS YS SIGMAS    the points (SIGMAS empty unless every line has one)
+//   ok XS YS SIGMAS    the points (SIGMAS empty unless every line has one;
+//                      a line with a value past the largest double, no point)
 //   other              a line it does not read: the Tcl reader decides
 //   refuse LINE WHY    a number longer than NUMBERMAX characters, a value
 //                      beyond MAGNITUDE, or more than POINTMAX points
@@ -156,6 +157,9 @@ int columns(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
             Tcl_SetObjResult(interp, Tcl_NewStringObj("other", -1));
             return TCL_OK;
         }
+        // A value past the largest double makes no point, as in the Tcl
+        // reader: the line is passed over.
+        if (std::isinf(v[0]) || std::isinf(v[1]) || (nv == 3 && std::isinf(v[2]))) continue;
         for (int k = 0; k < nv; ++k) {
             if (!(std::fabs(v[k]) <= magnitude)) {
                 Tcl_SetObjResult(interp, refusal(interp, line,
