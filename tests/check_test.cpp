@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace peakpos {
 namespace {
@@ -197,6 +199,65 @@ TEST(Check, RefusesWhatThePlainRunRefuses) {
         }
         EXPECT_NE(plain, "") << deck;
         EXPECT_EQ(checked, plain) << deck;
+    }
+}
+
+// An input that never ends: TEXT, then BYTE for ever.
+class EndlessSource final : public ByteSource {
+  public:
+    EndlessSource(std::string text, char byte) : text_(std::move(text)), byte_(byte) {}
+    std::size_t read(char* buf, std::size_t n) override {
+        std::size_t i = 0;
+        for (; i < n && at_ < text_.size(); ++i) buf[i] = text_[at_++];
+        for (; i < n; ++i) buf[i] = byte_;
+        return n;
+    }
+
+  private:
+    std::string text_;
+    char byte_;
+    std::size_t at_ = 0;
+};
+
+struct EndlessCase {
+    const char* what;
+    std::string text;
+    char byte;
+    std::string outcome; // the refusal, or the last warning and the flags read
+};
+
+// The check ends on an input that never ends: with the plain run's refusal
+// where the deck has one, else at its bound.
+TEST(Check, EndsOnEndlessInput) {
+    const std::string deck = head + "2\n1 2\n1 0\n1 0\n";
+    for (const EndlessCase& c : std::initializer_list<EndlessCase>{
+             {"NUL bytes (/dev/zero): the name's refusal", "", '\0',
+              "line 1, column 1: the name line: expected a name word without Tcl syntax or "
+              "control characters, found \"\\x00\""},
+             {"a name line without end", "", 'A',
+              "line 1: the deck: expected its l values within 64 MiB, found more (a check reads "
+              "no further)"},
+             {"blank lines before the cell", "NaCl\n", '\n',
+              "line 67108861: the deck: expected its l values within 64 MiB, found more (a check "
+              "reads no further)"},
+             {"blank lines after the l values", deck, '\n',
+              "line 1048584: warning: the input goes on past 1 MiB after the l values: not read "
+              "further; flags 0 0"},
+             {"digits after the flags", deck + "0 1 ", '1',
+              "line 8: warning: the input goes on past 1 MiB after the l values: not read "
+              "further; flags 0 1"},
+         }) {
+        auto run = std::make_unique<peakpos::Run>();
+        EndlessSource in(c.text, c.byte);
+        std::string outcome;
+        try {
+            const auto warnings = check_deck(in, *run);
+            outcome = warning_line(warnings.back()) + "; flags " + std::to_string(run->extinct(1)) +
+                      " " + std::to_string(run->extinct(2));
+        } catch (const DeckError& e) {
+            outcome = e.what();
+        }
+        EXPECT_EQ(outcome, c.outcome) << c.what;
     }
 }
 

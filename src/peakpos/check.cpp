@@ -71,6 +71,11 @@ class Recorder final : public DeckObserver {
                                             " (four-index h k i l lines, or a line too many?)"});
     }
 
+    void looked_no_further(Position at) override {
+        warnings_.push_back(Warning{at, "the input goes on past " + std::to_string(look_max >> 20) +
+                                            " MiB after the l values: not read further"});
+    }
+
     // Where item index (from 1) of read stood; line 0 when it was not read.
     Position at(Read read, int index) const {
         const auto& list = items_[this->index(read)];

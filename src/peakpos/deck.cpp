@@ -45,6 +45,9 @@ constexpr std::size_t excerpt_max = 40; // bytes of a bad field shown in a diagn
 constexpr int kept_digits = 40;         // significant digits of a value; later ones are dropped
 constexpr std::int64_t max_exponent = 99999999;
 
+// Thrown by Input at its byte limit.
+struct LimitReached {};
+
 // The deck as a stream of bytes with line numbers, and columns worked out
 // from the offset where the line begins (nothing is counted per byte). A
 // carriage return directly before a line feed belongs to the line end; the
@@ -54,6 +57,9 @@ constexpr std::int64_t max_exponent = 99999999;
 class Input {
   public:
     explicit Input(ByteSource& src) : src_(src) {}
+
+    // Reading past offset limit (0: none) throws LimitReached.
+    void set_limit(long limit) { limit_ = limit; }
 
     int get() {
         int c;
@@ -118,7 +124,13 @@ class Input {
         if (pos_ == len_) {
             if (ended_) return end_of_input;
             base_ += static_cast<long>(len_);
-            len_ = src_.read(buf_, sizeof buf_);
+            len_ = 0;
+            std::size_t want = sizeof buf_;
+            if (limit_ > 0) {
+                if (base_ >= limit_) throw LimitReached{};
+                want = std::min(want, static_cast<std::size_t>(limit_ - base_));
+            }
+            len_ = src_.read(buf_, want);
             pos_ = 0;
             if (len_ == 0) {
                 ended_ = true;
@@ -134,6 +146,7 @@ class Input {
     char buf_[1 << 16];
     std::size_t pos_ = 0, len_ = 0;
     long base_ = 0; // the offset of buf_ in the input
+    long limit_ = 0;
     bool ended_ = false;
     int back_ = none;
     long line_ = 1;
@@ -438,16 +451,29 @@ std::int32_t to_integer(double v, const ListRead& r, const ItemName& item) {
     return static_cast<std::int32_t>(v);
 }
 
+void check_name_word(const Run& run);
+
 void read_name(Input& in, Run& run) {
     run.dnam.fill(' ');
-    for (std::size_t col = 0;; ++col) {
-        const int c = in.get();
-        if (c == '\n') break;
-        if (c == end_of_input)
-            throw DeckError(Position{1, 0}, "the name line",
-                            col == 0 ? "a line" : "the end of the line", "end of input");
-        if (col < run.dnam.size()) run.dnam[col] = static_cast<char>(c);
+    try {
+        for (std::size_t col = 0;; ++col) {
+            const int c = in.get();
+            if (c == '\n') break;
+            if (c == end_of_input)
+                throw DeckError(Position{1, 0}, "the name line",
+                                col == 0 ? "a line" : "the end of the line", "end of input");
+            if (col < run.dnam.size()) run.dnam[col] = static_cast<char>(c);
+        }
+    } catch (const LimitReached&) {
+        // A name line without end: its name word is refused as it would be
+        // once the line ended.
+        check_name_word(run);
+        throw;
     }
+    check_name_word(run);
+}
+
+void check_name_word(const Run& run) {
     // The name word is written into Tcl commands and variable names.
     const std::string_view word = name_word(run.dnam);
     const int bad = unsafe_name_byte(word);
@@ -518,6 +544,7 @@ void report_left_over(Input& in, DeckObserver& observer) {
 }
 
 void read_all(Input& in, Run& run, DeckObserver* observer) {
+    if (observer != nullptr) in.set_limit(deck_max);
     read_name(in, run);
     read_reals(in, Read::cell, observer,
                {{"a", &run.a},
@@ -545,8 +572,17 @@ void read_all(Input& in, Run& run, DeckObserver* observer) {
     read_list(in, Read::h, observer, "h", run.h, run.npeak, false, true);
     read_list(in, Read::k, observer, "k", run.k, run.npeak, false, true);
     read_list(in, Read::l, observer, "l", run.l, run.npeak, false, false);
-    read_list(in, Read::extinct, observer, "extinct", run.extinct, run.npeak, true, false);
-    if (observer != nullptr) report_left_over(in, *observer);
+    if (observer == nullptr) {
+        read_list(in, Read::extinct, nullptr, "extinct", run.extinct, run.npeak, true, false);
+        return;
+    }
+    in.set_limit(in.offset() + look_max);
+    try {
+        read_list(in, Read::extinct, observer, "extinct", run.extinct, run.npeak, true, false);
+        report_left_over(in, *observer);
+    } catch (const LimitReached&) {
+        observer->looked_no_further(Position{in.line(), 0});
+    }
 }
 
 } // namespace
@@ -554,7 +590,13 @@ void read_all(Input& in, Run& run, DeckObserver* observer) {
 void read_deck(ByteSource& src, Run& run, DeckObserver* observer) {
     Input in(src);
     try {
-        read_all(in, run, observer);
+        try {
+            read_all(in, run, observer);
+        } catch (const LimitReached&) {
+            throw DeckError(Position{in.line(), 0}, "the deck",
+                            "its l values within " + std::to_string(deck_max >> 20) + " MiB",
+                            "more (a check reads no further)");
+        }
     } catch (const DeckError& e) {
         // A deck whose lines end in a lone CR reads as one long line.
         const Position cr = in.lone_cr();

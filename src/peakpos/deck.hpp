@@ -59,11 +59,21 @@ class DeckObserver {
     // After the last read, `lines` more lines held text; the first of them
     // begins at `at` with text.
     virtual void left_over(Position at, std::string_view text, bool cut, long lines) = 0;
+    // The input went on past look_max bytes after the l values (in the
+    // flags or after them); nothing from `at` on was read.
+    virtual void looked_no_further(Position at) = 0;
 };
 
+// How far a read with an observer goes, so that a check of a deck ends
+// on an input that never does: the deck up to its l values within
+// deck_max bytes (beyond: a DeckError, or the plain run's refusal of the
+// name line where it has one), and at most look_max bytes after them.
+constexpr long deck_max = 64L << 20;
+constexpr long look_max = 1L << 20;
+
 // Reads the whole deck into run (which must be all zero on entry), telling
-// observer, when there is one, what it passed over.
-// Throws DeckError when the deck cannot be read.
+// observer, when there is one, what it passed over (within the bounds
+// above). Throws DeckError when the deck cannot be read.
 void read_deck(ByteSource& in, Run& run, DeckObserver* observer = nullptr);
 
 } // namespace peakpos

@@ -2,7 +2,11 @@
 # it, σ. Plain columns are read here; the formats that instrument software
 # writes go through libxy's xyconv.
 #
-#   peakview::data::read FILE      the pattern, or an error (code PEAKVIEW INPUT)
+#   peakview::data::read FILE ?LIMIT_MS?   the pattern, or an error (code PEAKVIEW INPUT)
+#
+# A value the plot cannot lay out (beyond guard::maxMagnitude), a number
+# of more than numberMax characters, a file of more than fileMax bytes or
+# pointMax points is refused, naming the file and line.
 
 namespace eval ::peakview::data {
     # The converter for instrument formats; tests point it elsewhere.
@@ -13,7 +17,17 @@ namespace eval ::peakview::data {
     }
     # Between the columns: blanks, tabs, commas or semicolons.
     variable sep "%\[ \t,;\]"
+    # Ten times a long scan (10^5 points) and twice the points read within
+    # a second and 200 MiB; plain columns of that many take about 20 bytes
+    # a point.
+    variable pointMax 2000000
+    variable fileMax [expr {128 << 20}]
+    # Characters enough for any double written with its 17 significant
+    # digits and then some (Tcl's regular expressions count to 255).
+    variable numberMax 250
 }
+
+package require peakview::guard
 
 # Returns an error with the code that peakview answers with status 2.
 proc ::peakview::data::refuse {msg} {
@@ -22,16 +36,35 @@ proc ::peakview::data::refuse {msg} {
 
 # Returns the pattern in FILE: a dict with source, format, x, y and sigma
 # (an empty list when the file has no σ column).
-proc ::peakview::data::read {path} {
-    if {[catch {open $path rb} chan]} {
-        refuse "cannot read the data file $path: [string trim [lindex [split $chan :] end]]"
-    }
-    set bytes [::read $chan]
-    close $chan
+proc ::peakview::data::read {path {limitMs 5000}} {
+    variable fileMax
+    set bytes [::peakview::guard::slurp [::peakview::guard::path $path] "the data file $path" $fileMax]
     if {[isInstrumentFile $path $bytes]} {
-        return [viaLibxy $path]
+        return [viaLibxy $path $limitMs]
     }
-    return [plain [encoding convertfrom utf-8 $bytes] $path]
+    return [fromBytes $bytes $path]
+}
+
+# Returns the pattern in BYTES, plain columns from the file SOURCE: read
+# by the compiled reader where it is built (peakview::columns) and the
+# layout is the common one, else by plain.
+proc ::peakview::data::fromBytes {bytes source} {
+    variable pointMax
+    variable numberMax
+    if {[string range $bytes 0 2] eq "\xef\xbb\xbf"} { set bytes [string range $bytes 3 end] }
+    if {![catch {package require peakview::columns}]} {
+        set read [scanColumns $bytes $pointMax $numberMax $::peakview::guard::maxMagnitude]
+        switch -- [lindex $read 0] {
+            ok {
+                lassign $read - xs ys sigmas
+                if {[llength $xs] >= 2} {
+                    return [dict create source $source format plain x $xs y $ys sigma $sigmas]
+                }
+            }
+            refuse { refuse "$source:[lindex $read 1]: [lindex $read 2]" }
+        }
+    }
+    return [plain [encoding convertfrom utf-8 $bytes] $source]
 }
 
 # Returns true when FILE is not plain columns: binary bytes, XML, a known
@@ -45,25 +78,36 @@ proc ::peakview::data::isInstrumentFile {path bytes} {
 }
 
 # Returns the pattern that xyconv converts FILE to, read as plain columns.
-proc ::peakview::data::viaLibxy {path} {
+proc ::peakview::data::viaLibxy {path limitMs} {
     variable xyconv
+    variable fileMax
+    package require peakview::sources
     set exe [auto_execok $xyconv]
-    if {$exe eq ""} {
+    if {[llength $exe] != 1} {
         refuse "$path is not plain columns: reading it needs xyconv,\
                 which is not installed (Debian: apt-get install libxy-bin)"
     }
-    # xyconv finds the format itself only when asked apart (-g): left to
-    # guess while converting, it reads an XRDML file as empty.
-    if {[catch {exec {*}$exe -g $path 2>@1} guess]
-        || ![regexp {^(?:.*: )?([A-Za-z0-9_]+) - } [lindex [split [string trim $guess] \n] end] -> type]} {
-        refuse "$path is not plain columns, and xyconv knows no format it is in"
+    set file [::peakview::guard::path $path]
+    try {
+        # xyconv finds the format itself only when asked apart (-g): left to
+        # guess while converting, it reads an XRDML file as empty.
+        set guess [::peakview::sources::run [lindex $exe 0] [list -g $file] /dev/null $limitMs]
+        set said [string trim "[dict get $guess out]\n[dict get $guess err]"]
+        if {[dict get $guess status] != 0
+            || ![regexp {^(?:.*: )?([A-Za-z0-9_]+) - } [lindex [split $said \n] end] -> type]} {
+            refuse "$path is not plain columns, and xyconv knows no format it is in"
+        }
+        # The metadata comes as # lines, which the plain reader skips.
+        set made [::peakview::sources::run [lindex $exe 0] [list -t $type $file -] /dev/null \
+                      $limitMs [expr {2 * $fileMax}]]
+    } trap {PEAKVIEW INPUT RUN} {msg} {
+        refuse "$path: $msg"
     }
-    # The metadata comes as # lines, which the plain reader skips.
-    if {[catch {exec {*}$exe -t $type $path - 2>@1} text]} {
-        set why [lsearch -all -inline -not -exact [split [string trim $text] \n] "child process exited abnormally"]
-        refuse "$path: xyconv cannot read it as $type: [string trim [join $why " "]]"
+    if {[dict get $made status] != 0} {
+        set why [string trim "[dict get $made err] [dict get $made out]"]
+        refuse "$path: xyconv cannot read it as $type: [::peakview::guard::cut [join [split $why \n] " "]]"
     }
-    set pattern [plain $text $path]
+    set pattern [fromBytes [encoding convertto utf-8 [dict get $made out]] $path]
     dict set pattern format xyconv
     return $pattern
 }
@@ -72,11 +116,13 @@ proc ::peakview::data::viaLibxy {path} {
 # (decimal, with blanks, tabs, commas or semicolons between them), else {}.
 proc ::peakview::data::point {line} {
     variable sep
-    if {[scan $line "%g$sep%g%n" x - y end] != 4} { return {} }
+    # (scan raises an error on NaN.)
+    if {[catch {scan $line "%g$sep%g%n" x - y end} n] || $n != 4} { return {} }
     set values [list $x $y]
     set rest [string range $line $end end]
     if {[string trim $rest " \t,;\r"] ne ""} {
-        if {[scan $rest "$sep%g%n" - s end] != 3 || [string trim [string range $rest $end end] " \t,;\r"] ne ""} {
+        if {[catch {scan $rest "$sep%g%n" - s end} n] || $n != 3
+            || [string trim [string range $rest $end end] " \t,;\r"] ne ""} {
             return {}
         }
         lappend values $s
@@ -92,6 +138,16 @@ proc ::peakview::data::point {line} {
 # fewer than two points is refused, naming the first line that could not be
 # read as 2θ and intensity.
 proc ::peakview::data::plain {text source} {
+    variable pointMax
+    variable numberMax
+    if {[string index $text 0] eq "\ufeff"} { set text [string range $text 1 end] }
+    set magnitude $::peakview::guard::maxMagnitude
+    # A number of absurd length, found in one pass (Tcl's reading of one
+    # takes time that grows with the square of its length).
+    if {[regexp -indices "\[-+.0-9eE\]{[expr {$numberMax + 1}]}" $text at]} {
+        set line [expr {[regexp -all \n [string range $text 0 [lindex $at 0]]] + 1}]
+        refuse "$source:$line: a number of more than $numberMax characters"
+    }
     set xs {}
     set ys {}
     set sigmas {}
@@ -102,6 +158,15 @@ proc ::peakview::data::plain {text source} {
         incr n
         set p [point $line]
         if {[llength $p] > 0} {
+            foreach v $p {
+                if {abs($v) > $magnitude} {
+                    refuse "$source:$n: the value $v lies beyond ±$magnitude,\
+                            which the plot cannot lay out"
+                }
+            }
+            if {[llength $xs] >= $pointMax} {
+                refuse "$source:$n: more than $pointMax points, the most peakview reads"
+            }
             lappend xs [lindex $p 0]
             lappend ys [lindex $p 1]
             if {[llength $p] == 3} {

@@ -16,6 +16,15 @@
 #
 # (peakview::sources::phases reads the phase arguments and makes each a
 # record through evaluate.)
+#
+# A plot script is Tcl as peakpos writes it: "set" commands and the
+# vectors' "set" commands, with literal words. Its interpreter holds no
+# other command (no interp, no loop, no string or list builder) and the
+# script no substitution ($, [ or \), so that what it keeps is bounded by
+# its text, itself bounded by scriptMax; every list it hands over is
+# refused at the first step where it exceeds the most that 5000 sticks
+# take. The time limit covers the script, the work of the vector commands
+# and the checking of the lists it set.
 
 namespace eval ::peakview::phases {
     # Okabe and Ito's palette, readable for colour-blind viewers (black,
@@ -24,7 +33,14 @@ namespace eval ::peakview::phases {
     variable timeLimitMs 5000
     # A plot script runs a dozen commands.
     variable commandLimit 100000
+    # The most a plot script holds: 5000 reflections, each a stick of three
+    # points, take under 1 MiB of text.
+    variable listMax 5000
+    variable vectorMax 15000
+    variable scriptMax [expr {4 << 20}]
 }
+
+package require peakview::guard
 
 # Returns an error with the code that peakview answers with status 2.
 proc ::peakview::phases::refuse {msg} {
@@ -72,12 +88,48 @@ proc ::peakview::phases::vectorValues {list} {
 # keeps the values in the namespace variable filled, by the vector's name.
 proc ::peakview::phases::vectorSet {vector args} {
     variable filled
+    variable vectorMax
     if {[llength $args] != 2 || [lindex $args 0] ne "set"} {
         error "only \"$vector set LIST\" is a plot script's use of a vector"
     }
     if {[dict exists $filled $vector]} { error "$vector was set twice" }
-    dict set filled $vector [vectorValues [lindex $args 1]]
+    set list [lindex $args 1]
+    if {[catch {llength $list} n]} { error "$vector set: the values are no list" }
+    if {$n > $vectorMax} {
+        error "$vector set: $n values, more than the $vectorMax of 5000 sticks"
+    }
+    dict set filled $vector [vectorValues $list]
+    overdue
     return
+}
+
+# Returns nothing: the command a script calls as set, in SAFE: set with
+# one list of at most listMax entries.
+proc ::peakview::phases::scriptSet {safe args} {
+    variable listMax
+    if {[llength $args] == 2} {
+        set value [lindex $args 1]
+        if {[catch {llength $value} n] || $n > $listMax} {
+            error "set [lindex $args 0]: not a list of at most $listMax entries"
+        }
+    }
+    return [$safe invokehidden set {*}$args]
+}
+
+# Raises "time limit exceeded" once the deadline of the script is past.
+proc ::peakview::phases::overdue {} {
+    variable deadline
+    if {[clock milliseconds] > $deadline} { error "time limit exceeded" }
+}
+
+# Returns SAFE, a safe interpreter emptied of every command.
+proc ::peakview::phases::emptied {safe} {
+    set commands [$safe eval {info commands}]
+    set spaces [$safe eval {namespace children ::}]
+    foreach c $commands { $safe hide $c }
+    foreach ns $spaces { $safe invokehidden namespace delete $ns }
+    interp recursionlimit $safe 20
+    return $safe
 }
 
 # Returns the phase record of the plot script TEXT, read from SOURCE,
@@ -86,7 +138,10 @@ proc ::peakview::phases::evaluate {text source {limitMs ""}} {
     variable timeLimitMs
     variable commandLimit
     variable filled
+    variable deadline
+    variable scriptMax
     if {$limitMs eq ""} { set limitMs $timeLimitMs }
+    if {[string index $text 0] eq "\ufeff"} { set text [string range $text 1 end] }
     if {[string trim $text] eq ""} { refuse "$source: the plot script is empty" }
     # The script opens with " set NAME(x)" and a brace. Tcl drops the
     # blanks around NAME, so an all-blank name is the empty one.
@@ -95,23 +150,35 @@ proc ::peakview::phases::evaluate {text source {limitMs ""}} {
     }
     set name [string trim $name " "]
     set vectors [list ${name}_x ${name}_y xextinct yextinct]
+    if {[string length $text] > $scriptMax} {
+        refuse "$source: the plot script holds more than [::peakview::guard::size $scriptMax],\
+                the most that 5000 reflections take"
+    }
+    if {[regexp -indices {[][$\\]} $text at]} {
+        set line [expr {[regexp -all \n [string range $text 0 [lindex $at 0]]] + 1}]
+        refuse "$source:$line: the plot script substitutes\
+                (\"[string index $text [lindex $at 0]]\"), which no peakpos plot script does"
+    }
 
     set filled [dict create]
-    set safe [interp create -safe]
+    set safe [emptied [interp create -safe]]
+    interp alias $safe set {} [namespace current]::scriptSet $safe
     foreach v $vectors {
         if {[catch {interp alias $safe $v {} [namespace current]::vectorSet $v} msg]} {
             interp delete $safe
             refuse "$source: the data-set name \"$name\" cannot name a vector: $msg"
         }
     }
-    set end [expr {[clock milliseconds] + $limitMs}]
-    interp limit $safe time -seconds [expr {$end / 1000}] -milliseconds [expr {$end % 1000}]
+    set deadline [expr {[clock milliseconds] + $limitMs}]
+    interp limit $safe time -seconds [expr {$deadline / 1000}] -milliseconds [expr {$deadline % 1000}]
     interp limit $safe commands -value $commandLimit
     set failed [catch {$safe eval $text} msg]
     if {!$failed} {
-        # The lists, read from the script's own array.
+        # The lists, read from the script's own array (past its limits).
+        interp limit $safe time -seconds {} -milliseconds {}
+        interp limit $safe commands -value {}
         foreach elem {x dspaces} {
-            if {[catch {interp eval $safe [list set ${name}($elem)]} list($elem)]} {
+            if {[catch {$safe invokehidden set ${name}($elem)} list($elem)]} {
                 set failed 1
                 set msg "it sets no ${name}($elem)"
                 break
@@ -119,6 +186,19 @@ proc ::peakview::phases::evaluate {text source {limitMs ""}} {
         }
     }
     interp delete $safe
+    if {!$failed} {
+        # The checking of the lists counts against the time limit too.
+        foreach v $vectors {
+            if {![dict exists $filled $v]} { refuse "$source: the plot script never sets the vector $v" }
+        }
+        set failed [catch {
+            set phase [record $name $source $list(x) $list(dspaces) $filled]
+            overdue
+        } msg opts]
+        if {$failed && [dict get $opts -errorcode] eq {PEAKVIEW INPUT}} {
+            return -options $opts $msg
+        }
+    }
     if {$failed} {
         # (vwait, stopped by the time limit, says only "limit exceeded".)
         switch -glob -- $msg {
@@ -129,12 +209,9 @@ proc ::peakview::phases::evaluate {text source {limitMs ""}} {
                 refuse "$source: the plot script did not end within [expr {$limitMs / 1000.0}] s and was stopped"
             }
         }
-        refuse "$source: the plot script failed: $msg"
+        refuse "$source: the plot script failed: [::peakview::guard::cut $msg]"
     }
-    foreach v $vectors {
-        if {![dict exists $filled $v]} { refuse "$source: the plot script never sets the vector $v" }
-    }
-    return [record $name $source $list(x) $list(dspaces) $filled]
+    return $phase
 }
 
 # Returns the phase record of the lists TT and D and the vectors FILLED.
@@ -167,6 +244,12 @@ proc ::peakview::phases::record {name source tt d filled} {
         foreach {x1 x2 x3} $xs {y1 y2 y3} $ys {
             if {$x1 in {NaN Inf -Inf} || $x2 != $x1 || $x3 != $x1} {
                 refuse "$source: a stick of $xv is not three points at one finite x"
+            }
+            foreach v [list $x1 $y1 $y2 $y3] {
+                if {[finite $v] && ![::peakview::guard::plottable $v]} {
+                    refuse "$source: a stick of $xv and $yv reaches $v, beyond\
+                            ±$::peakview::guard::maxMagnitude, which the plot cannot lay out"
+                }
             }
             lappend sx $x1
             lappend lo $y1

@@ -3,8 +3,14 @@
 # nor BLT; the plot and the drawing of the labels need both.
 set version 1.1
 package ifneeded peakview $version [list package provide peakview $version]
-foreach concern {data phases sources readout labels plot} {
+foreach concern {guard data phases sources readout labels plot} {
     package ifneeded peakview::$concern $version \
         "[list source [file join $dir $concern.tcl]]; [list package provide peakview::$concern $version]"
 }
-unset concern version
+# The compiled column reader, where the build or the install placed it.
+set columns [file join $dir columns[info sharedlibextension]]
+if {[file exists $columns]} {
+    package ifneeded peakview::columns $version \
+        "[list load $columns Peakview_columns]; [list package provide peakview::columns $version]"
+}
+unset concern version columns

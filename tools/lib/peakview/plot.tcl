@@ -6,6 +6,8 @@
 #   peakview::plot::writePng GRAPH FILE W H, writePs GRAPH FILE W H
 #   peakview::plot::interact GRAPH PHASES           the window's readout and zoom
 
+package require peakview::guard
+
 namespace eval ::peakview::plot {
     # Near black, and apart from the black of the axes and text.
     variable dataColour #202020
@@ -184,7 +186,8 @@ proc ::peakview::plot::draw {widget layout width height} {
     foreach {axis key} {x xrange y yrange y2 y2range} {
         set range [dict get $layout $key]
         if {[llength $range] == 2 && [lindex $range 1] - [lindex $range 0] < 1e300} {
-            $g axis configure $axis -min [lindex $range 0] -max [lindex $range 1]
+            lassign [::peakview::guard::axis {*}$range] lo hi
+            $g axis configure $axis -min $lo -max $hi
         }
     }
     if {[llength [dict get $layout y2range]] > 0} {

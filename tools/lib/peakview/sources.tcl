@@ -13,17 +13,27 @@
 # and exits with status 2.
 
 package require peakview::phases
+package require peakview::guard
 
 namespace eval ::peakview::sources {
     namespace export kind locate run tt_limit read_table match load data_end phases
     # The header lines of the two tables, exactly as the tools write them.
     variable checkHeader "i\th\tk\tl\td\t2theta\textinct"
     variable hklHeader "h\tk\tl\td\t2theta\tmultiplicity\textinct"
+    # The largest phase file read: a CIF of a large structure runs to a few
+    # MiB, the plot script of 5000 reflections to under one.
+    variable phaseMax [expr {64 << 20}]
 }
 
 # Raises the source error with the message made of the arguments.
 proc ::peakview::sources::fail {args} {
     return -code error -errorcode {PEAKVIEW INPUT} [join $args ""]
+}
+
+# Raises the error of a program run that went wrong (the phase's name is
+# put before it where one is known).
+proc ::peakview::sources::runFailed {args} {
+    return -code error -errorcode {PEAKVIEW INPUT RUN} [join $args ""]
 }
 
 # Returns script, cif or deck: what the text of a phase argument is.
@@ -62,10 +72,11 @@ proc ::peakview::sources::kind {path text} {
 # running the peakview that the build places beside its tools.
 proc ::peakview::sources::locate {name given selfdir} {
     if {$given ne ""} {
-        if {![file isfile $given] || ![file executable $given]} {
+        set path [::peakview::guard::path $given]
+        if {![file isfile $path] || ![file executable $path]} {
             fail "--$name $given: not an executable file"
         }
-        return [file normalize $given]
+        return [file normalize $path]
     }
     set beside [file join $selfdir $name]
     if {[file isfile $beside] && [file executable $beside]} {
@@ -79,48 +90,82 @@ proc ::peakview::sources::locate {name given selfdir} {
         " ($selfdir) or on the PATH"
 }
 
-# Returns the word that exec reads as the file name PATH: a relative path
-# that starts like a redirection or a pipe (<, >, |, 2>) gets a leading ./.
-proc ::peakview::sources::plain_word {path} {
-    if {[regexp {^(?:[<>|&]|2>)} $path]} {
-        return ./$path
-    }
-    return $path
-}
-
 # Returns a dict {out TEXT err TEXT status N}: what PROGRAM wrote on its
 # standard output and standard error, and its exit status, when run with
-# the argument list ARGUMENTS (no shell; a file name among them goes
-# through plain_word) and the file INPUT (or nothing) on standard input.
-# Both outputs are read as UTF-8, byte for byte otherwise. A program that
-# cannot be started or dies by a signal is an error.
-proc ::peakview::sources::run {program arguments {input /dev/null}} {
+# the argument list ARGUMENTS (no shell) and the file INPUT (or nothing) on
+# standard input. PROGRAM and INPUT are taken as paths (guard::path), so
+# that no name is read as a redirection; an argument that exec would read
+# as one is refused, and a file among them must be given as an absolute
+# path. Both outputs are read as UTF-8, byte for byte otherwise. A program
+# that cannot be started, dies by a signal, writes more than MAXOUT bytes
+# or runs past LIMITMS milliseconds (it is killed then) is an error.
+proc ::peakview::sources::run {program arguments {input /dev/null} {limitMs 5000} {maxOut 67108864}} {
+    variable pending
+    set name [file tail $program]
+    foreach word $arguments {
+        if {[regexp {^(?:[<>|@]|2>|&$)} $word]} {
+            runFailed "cannot run $name with the argument \"[::peakview::guard::cut $word]\":" \
+                " it would be read as a redirection"
+        }
+    }
     close [file tempfile errpath]
     try {
-        if {[catch {
-            open |[list [plain_word $program] {*}$arguments < [plain_word $input] 2> $errpath] r
-        } chan]} {
-            fail "cannot run $program: $chan"
+        set command [list [::peakview::guard::path $program] {*}$arguments \
+                         < [::peakview::guard::path $input] 2> $errpath]
+        if {[catch {open |$command rb} chan]} {
+            runFailed "cannot run $program: $chan"
         }
-        fconfigure $chan -translation binary
-        set out [read $chan]
+        # Read as the output comes, under the time limit.
+        fconfigure $chan -blocking 0
+        set pending($chan) [dict create out "" state running]
+        fileevent $chan readable [list ::peakview::sources::gather $chan $maxOut]
+        set timer [after [expr {max(1, round($limitMs))}] \
+                       [list dict set ::peakview::sources::pending($chan) state late]]
+        while {[dict get $pending($chan) state] eq "running"} {
+            vwait ::peakview::sources::pending($chan)
+        }
+        after cancel $timer
+        set state [dict get $pending($chan) state]
+        set out [dict get $pending($chan) out]
+        unset pending($chan)
+        if {$state ne "ended"} {
+            catch {exec kill -KILL {*}[pid $chan]}
+            catch {close $chan}
+            if {$state eq "late"} {
+                runFailed "$name did not end within [expr {$limitMs / 1000.0}] s and was stopped"
+            }
+            runFailed "$name wrote more than [::peakview::guard::size $maxOut] and was stopped"
+        }
+        fconfigure $chan -blocking 1
         set status 0
         try {
             close $chan
         } trap CHILDSTATUS {- opts} {
             set status [lindex [dict get $opts -errorcode] 2]
         } trap CHILDKILLED {- opts} {
-            fail "$program was killed by signal [lindex [dict get $opts -errorcode] 2]"
+            runFailed "$program was killed by signal [lindex [dict get $opts -errorcode] 2]"
         }
-        set f [open $errpath r]
-        fconfigure $f -translation binary
-        set err [read $f]
+        set f [open $errpath rb]
+        set err [read $f $maxOut]
         close $f
     } finally {
         file delete $errpath
     }
     return [dict create out [encoding convertfrom utf-8 $out] \
                 err [encoding convertfrom utf-8 $err] status $status]
+}
+
+# Returns nothing; takes what the channel CHAN of run has to give, and
+# marks it ended at its end or when it passes MAXOUT bytes.
+proc ::peakview::sources::gather {chan maxOut} {
+    variable pending
+    set bytes [read $chan]
+    dict append pending($chan) out $bytes
+    if {[string length [dict get $pending($chan) out]] > $maxOut} {
+        dict set pending($chan) state long
+    } elseif {[eof $chan]} {
+        dict set pending($chan) state ended
+    }
 }
 
 # Returns the 2-theta limit (degrees) of the reflections peakhkl lists for
@@ -204,13 +249,13 @@ proc ::peakview::sources::refusal {name result} {
 # messages): a dict {kind deck script TEXT reflections ROWS warnings LIST},
 # each row {h k l d 2theta extinct} as "peakpos --check" writes them, in
 # the order of the script's NAME(x) list.
-proc ::peakview::sources::from_deck {what deck peakpos} {
+proc ::peakview::sources::from_deck {what deck peakpos {limitMs 5000}} {
     variable checkHeader
-    set plain [run $peakpos {} $deck]
+    set plain [run $peakpos {} $deck $limitMs]
     if {[dict get $plain status] != 0} {
         fail "$what: [refusal peakpos $plain]"
     }
-    set check [run $peakpos --check $deck]
+    set check [run $peakpos --check $deck $limitMs]
     if {[dict get $check status] ni {0 1}} {
         fail "$what: [refusal {peakpos --check} $check]"
     }
@@ -224,7 +269,7 @@ proc ::peakview::sources::from_deck {what deck peakpos} {
 # from_deck, for the deck that peakhkl writes with the wavelength WAVE and
 # the 2-theta limit TTMAX, with each row extended by the multiplicity of
 # peakhkl's table: {h k l d 2theta extinct multiplicity}.
-proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos} {
+proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs 5000}} {
     variable hklHeader
     if {$wave eq ""} {
         fail "$what is a CIF: give --wave, a wavelength in \u00c5 or a line such as CuKa1"
@@ -232,14 +277,15 @@ proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos} {
     close [file tempfile tablepath]
     set deckchan [file tempfile deckpath]
     try {
-        set made [run $peakhkl [list [plain_word $cif] --wave $wave --tt-max $ttmax --table $tablepath]]
+        set made [run $peakhkl [list [::peakview::guard::word $cif] --wave $wave --tt-max $ttmax \
+                                    --table $tablepath] /dev/null $limitMs]
         if {[dict get $made status] != 0} {
             fail "$what: [refusal peakhkl $made]"
         }
         fconfigure $deckchan -translation binary -encoding utf-8
         puts -nonewline $deckchan [dict get $made out]
         close $deckchan
-        set phase [from_deck "$what (the deck peakhkl made of it)" $deckpath $peakpos]
+        set phase [from_deck "$what (the deck peakhkl made of it)" $deckpath $peakpos $limitMs]
         set f [open $tablepath r]
         set table [read $f]
         close $f
@@ -275,24 +321,20 @@ proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos} {
 # (the programs, as given, may be empty), selfdir (peakview's directory),
 # wave, ttmax and datamax (each may be empty).
 proc ::peakview::sources::load {arg options} {
+    variable phaseMax
     set what [expr {$arg eq "-" ? "standard input" : $arg}]
-    if {$arg eq "-"} {
-        set chan stdin
-    } elseif {[catch {open $arg r} chan]} {
-        fail "cannot read $arg: [string trim [lindex [split $chan :] end]]"
-    }
-    fconfigure $chan -translation binary
-    set bytes [read $chan]
-    if {$arg ne "-"} {
-        close $chan
-    }
+    set bytes [::peakview::guard::slurp $arg $what $phaseMax]
     set text [encoding convertfrom utf-8 $bytes]
     set kind [kind $arg $text]
     if {$kind eq "script"} {
         return [dict create kind script script $text reflections {} warnings {}]
     }
-    set file $arg
-    if {$arg eq "-"} {
+    # peakpos reads the bytes taken here (without a byte-order mark) from a
+    # file of peakview's own, as peakhkl does a CIF from standard input;
+    # peakhkl reads a CIF file itself, to name it in its messages.
+    set copied [expr {$arg eq "-" || $kind eq "deck"}]
+    set file [::peakview::guard::word $arg]
+    if {$copied} {
         set tmp [file tempfile file]
         fconfigure $tmp -translation binary
         puts -nonewline $tmp $bytes
@@ -300,16 +342,17 @@ proc ::peakview::sources::load {arg options} {
     }
     try {
         set peakpos [locate peakpos [dict get $options peakpos] [dict get $options selfdir]]
+        set limitMs [dict get $options limit]
         if {$kind eq "deck"} {
-            return [from_deck $what $file $peakpos]
+            return [from_deck $what $file $peakpos $limitMs]
         }
         set peakhkl [locate peakhkl [dict get $options peakhkl] [dict get $options selfdir]]
         set ttmax [tt_limit [dict get $options ttmax] [dict get $options datamax]]
-        return [from_cif $what $file [dict get $options wave] $ttmax $peakhkl $peakpos]
+        return [from_cif $what $file [dict get $options wave] $ttmax $peakhkl $peakpos $limitMs]
+    } trap {PEAKVIEW INPUT RUN} {msg} {
+        fail "$what: $msg"
     } finally {
-        if {$arg eq "-"} {
-            file delete $file
-        }
+        if {$copied} { file delete $file }
     }
 }
 

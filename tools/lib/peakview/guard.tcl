@@ -1,0 +1,113 @@
+# What the viewer takes from other people's files and names, kept as data:
+# a file name is opened or handed to a program only as a path that Tcl
+# cannot read as a pipeline or a redirection and a program cannot read as
+# an option; a phase or data file is read only when it is a regular file
+# (or standard input), and only up to a size; a number is drawn only when
+# the plot library can lay it out.
+#
+#   peakview::guard::path NAME             NAME as an absolute path
+#   peakview::guard::word NAME             NAME as a program's file argument
+#   peakview::guard::slurp NAME WHAT MAX   the bytes of NAME (- standard input)
+#   peakview::guard::plottable V           true when the plot can lay out V
+#   peakview::guard::axis LO HI            a range the plot can lay out
+#   peakview::guard::cut TEXT              TEXT cut to a readable length
+
+namespace eval ::peakview::guard {
+    # The largest magnitude drawn: BLT's axes abort past about 1e300 (the
+    # tick count overflows), and no measurement comes near this one.
+    variable maxMagnitude 1e100
+    # The longest message taken from a script or a program.
+    variable messageMax 300
+}
+
+# Returns an error with the code that peakview answers with status 2.
+proc ::peakview::guard::refuse {msg} {
+    return -code error -level 2 -errorcode {PEAKVIEW INPUT} $msg
+}
+
+# Returns NAME as an absolute path: the working directory before a
+# relative one, so that no name begins with |, <, >, - or ~.
+proc ::peakview::guard::path {name} {
+    if {[string index $name 0] eq "/"} { return $name }
+    return [pwd]/$name
+}
+
+# Returns the file name NAME as a program's argument: as it stands where it
+# begins with a letter, a digit, _, . or / (not 2>), else (-x, |x, <x, ~x)
+# with ./ before it, so that it is read as a file and never as an option or a
+# redirection.
+proc ::peakview::guard::word {name} {
+    if {[regexp {^(?!2>)[[:alnum:]_./]} $name]} { return $name }
+    return ./$name
+}
+
+# Returns the bytes of the file NAME (- for standard input, read as it
+# comes), refused with a message that names it as WHAT when it is not a
+# regular file, cannot be read or holds more than MAX bytes. A UTF-8
+# byte-order mark at the start is dropped.
+proc ::peakview::guard::slurp {name what max} {
+    if {$name eq "-"} {
+        set chan stdin
+    } else {
+        set full [path $name]
+        if {[catch {file stat $full st} msg]} {
+            refuse "cannot read $what: [string trim [lindex [split $msg :] end]]"
+        }
+        if {$st(type) ne "file"} {
+            set kind [dict get {directory "a directory" fifo "a FIFO (named pipe)"
+                characterSpecial "a device" blockSpecial "a device" socket "a socket"} $st(type)]
+            refuse "cannot read $what: it is $kind, not a regular file"
+        }
+        if {$st(size) > $max} {
+            refuse "cannot read $what: it holds [size $st(size)], more than the [size $max] read"
+        }
+        if {[catch {open $full rb} chan]} {
+            refuse "cannot read $what: [string trim [lindex [split $chan :] end]]"
+        }
+    }
+    fconfigure $chan -translation binary
+    set failed [catch {::read $chan [expr {$max + 1}]} bytes]
+    if {$name ne "-"} { close $chan }
+    if {$failed} { refuse "cannot read $what: $bytes" }
+    if {[string length $bytes] > $max} {
+        refuse "cannot read $what: it holds more than the [size $max] read"
+    }
+    if {[string range $bytes 0 2] eq "\xef\xbb\xbf"} {
+        set bytes [string range $bytes 3 end]
+    }
+    return $bytes
+}
+
+# Returns N bytes in words: "64 MiB".
+proc ::peakview::guard::size {n} {
+    foreach {unit scale} {GiB 1073741824 MiB 1048576 KiB 1024} {
+        if {$n >= $scale && $n % $scale == 0} { return "[expr {$n / $scale}] $unit" }
+    }
+    return "$n bytes"
+}
+
+# Returns true when the number V lies within the magnitude the plot lays out.
+proc ::peakview::guard::plottable {v} {
+    variable maxMagnitude
+    return [expr {[string is double -strict $v] && abs($v) <= $maxMagnitude}]
+}
+
+# Returns {LO HI} widened, where it must be, to a range whose ends differ
+# at double precision (a single stick far from 0 has none of its own).
+proc ::peakview::guard::axis {lo hi} {
+    set least [expr {1e-9 * max(abs($lo), abs($hi))}]
+    if {$hi - $lo < $least} {
+        set mid [expr {0.5 * $lo + 0.5 * $hi}]
+        return [list [expr {$mid - $least}] [expr {$mid + $least}]]
+    }
+    return [list $lo $hi]
+}
+
+# Returns TEXT cut to one readable piece: at most its first lines and
+# messageMax characters.
+proc ::peakview::guard::cut {text} {
+    variable messageMax
+    set text [string trimright $text]
+    if {[string length $text] <= $messageMax} { return $text }
+    return "[string range $text 0 [expr {$messageMax - 1}]]... ([string length $text] characters)"
+}
