@@ -78,8 +78,22 @@ bool printable(const std::string& text) {
 
 } // namespace
 
+void underscore_tags(gemmi::cif::Document& doc) {
+    // A DDLm tag names its category before the dot: _cell.length_a is _cell_length_a.
+    const auto rewrite = [](std::string& tag) {
+        if (const auto dot = tag.find('.'); dot != std::string::npos) tag[dot] = '_';
+    };
+    for (cif::Block& block : doc.blocks)
+        for (cif::Item& item : block.items) {
+            if (item.type == cif::ItemType::Pair) rewrite(item.pair[0]);
+            if (item.type == cif::ItemType::Loop)
+                for (std::string& tag : item.loop.tags) rewrite(tag);
+        }
+}
+
 CifCrystal read_cif(const std::string& path, const std::string& block_name) {
     cif::Document doc = read_document(path);
+    underscore_tags(doc);
     if (doc.blocks.empty()) throw InputError(path, "a data block (data_NAME)", "none");
     cif::Block* block = nullptr;
     if (block_name.empty()) {
@@ -102,7 +116,8 @@ CifCrystal read_cif(const std::string& path, const std::string& block_name) {
         const std::string tag = std::string("_cell_") + axes[i];
         const auto value = find_value(*block, {tag.c_str()});
         if (!value)
-            throw InputError(path + ": data_" + block->name + ": " + tag, "a value", "none");
+            throw InputError(path + ": data_" + block->name,
+                             "a value for " + tag + " (or _cell." + axes[i] + ")", "none");
         cell[i] = cif::as_number(value->text);
         if (std::isnan(cell[i]))
             throw InputError(at(path, *value), "a number", quoted(value->text));

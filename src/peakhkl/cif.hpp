@@ -3,6 +3,8 @@
 
 #include "peakhkl/crystal.hpp"
 
+#include <gemmi/cifdoc.hpp>
+
 #include <string>
 
 namespace peakhkl {
@@ -11,6 +13,11 @@ struct CifCrystal {
     Crystal crystal;
     std::string block; // the name of the data block it came from
 };
+
+// Every tag of every block in its underscore form: the dotted tags of CIF
+// 2.0 (DDLm) files, _cell.length_a, _atom_site.fract_x, are read as
+// _cell_length_a, _atom_site_fract_x, and looked up by those names only.
+void underscore_tags(gemmi::cif::Document& doc);
 
 // The crystal in the file at path. block names the data block to take; it
 // may be empty when the file holds only one. The cell comes from the
