@@ -37,16 +37,16 @@ std::string both_forms(const std::string& dotted) {
     return tag == dotted ? tag : tag + " (or " + dotted + ")";
 }
 
-const std::array<const char*, 6> cell_tags{"_cell.length_a",    "_cell.length_b",
-                                           "_cell.length_c",    "_cell.angle_alpha",
-                                           "_cell.angle_beta",  "_cell.angle_gamma"};
+const std::array<const char*, 6> cell_tags{"_cell.length_a",   "_cell.length_b",
+                                           "_cell.length_c",   "_cell.angle_alpha",
+                                           "_cell.angle_beta", "_cell.angle_gamma"};
 const std::array<const char*, 2> operator_tags{"_space_group_symop.operation_xyz",
                                                "_symmetry_equiv.pos_as_xyz"};
 const std::array<const char*, 2> hall_tags{"_space_group.name_Hall",
                                            "_symmetry.space_group_name_Hall"};
-const std::array<const char*, 5> hm_tags{
-    "_space_group.name_H-M_alt", "_symmetry.space_group_name_H-M", "_space_group.name_H-M",
-    "_space_group.name_H-M_full", "_space_group.name_H-M_ref"};
+const std::array<const char*, 5> hm_tags{"_space_group.name_H-M_alt",
+                                         "_symmetry.space_group_name_H-M", "_space_group.name_H-M",
+                                         "_space_group.name_H-M_full", "_space_group.name_H-M_ref"};
 const std::array<const char*, 2> number_tags{"_space_group.IT_number",
                                              "_symmetry.Int_Tables_number"};
 const std::array<const char*, 3> name_tags{"_chemical.name_mineral", "_chemical.name_common",
@@ -85,7 +85,8 @@ std::string file_bytes(const std::string& path) {
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
-        throw InputError(path, expected, "a directory (" + std::string(std::strerror(EISDIR)) + ")");
+        throw InputError(path, expected,
+                         "a directory (" + std::string(std::strerror(EISDIR)) + ")");
     }
     std::string bytes;
     char buffer[65536];
@@ -105,7 +106,8 @@ std::string file_bytes(const std::string& path) {
 }
 
 int line_of(const std::string& text, std::size_t pos) {
-    return 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(pos), '\n'));
+    return 1 +
+           static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(pos), '\n'));
 }
 
 bool starts_with_nocase(const std::string& text, std::size_t pos, const char* word) {
@@ -127,7 +129,8 @@ void skip_text_before_data(std::string& text, const std::string& path,
         std::size_t first = start;
         while (first < end && (text[first] == ' ' || text[first] == '\t' || text[first] == '\r'))
             ++first;
-        if (starts_with_nocase(text, first, "data_") || starts_with_nocase(text, first, "global_")) {
+        if (starts_with_nocase(text, first, "data_") ||
+            starts_with_nocase(text, first, "global_")) {
             if (junk == std::string::npos) return;
             for (std::size_t k = 0; k < start; ++k)
                 if (text[k] != '\n') text[k] = ' ';
@@ -163,10 +166,10 @@ std::string cif1_values(const std::string& text) {
         return close == std::string::npos || text[close] == '\n' ? close : close + 1;
     };
     const auto newlines = [&](std::size_t from, std::size_t to) {
-        return std::string(static_cast<std::size_t>(std::count(
-                               text.begin() + static_cast<long>(from),
-                               text.begin() + static_cast<long>(to), '\n')),
-                           '\n');
+        return std::string(
+            static_cast<std::size_t>(std::count(text.begin() + static_cast<long>(from),
+                                                text.begin() + static_cast<long>(to), '\n')),
+            '\n');
     };
     while (i < text.size()) {
         const char c = text[i];
@@ -182,13 +185,11 @@ std::string cif1_values(const std::string& text) {
         } else if ((c == '\'' || c == '"') && at_token_start()) {
             const std::size_t end = std::min(quoted_end(i), text.size());
             if (text.compare(i, 3, std::string(3, c)) == 0) {
-                const std::string inner =
-                    text.substr(i + 3, end >= i + 6 ? end - i - 6 : 0);
+                const std::string inner = text.substr(i + 3, end >= i + 6 ? end - i - 6 : 0);
                 const bool one_line = inner.find('\n') == std::string::npos;
                 if (one_line && inner.find("' ") == std::string::npos && inner.back() != '\'')
                     out += "'" + inner + "'";
-                else if (one_line && inner.find("\" ") == std::string::npos &&
-                         inner.back() != '"')
+                else if (one_line && inner.find("\" ") == std::string::npos && inner.back() != '"')
                     out += "\"" + inner + "\"";
                 else
                     out += "[text]" + newlines(i, end);
@@ -251,40 +252,50 @@ cif::Document parse(const std::string& path, std::vector<std::string>& warnings)
 std::string block_list(const cif::Document& doc) {
     std::string names;
     const std::size_t shown = std::min<std::size_t>(doc.blocks.size(), 20);
-    for (std::size_t i = 0; i < shown; ++i)
-        names += (i == 0 ? "" : " ") + doc.blocks[i].name;
+    for (std::size_t i = 0; i < shown; ++i) names += (i == 0 ? "" : " ") + doc.blocks[i].name;
     if (doc.blocks.size() > shown)
         names += " and " + std::to_string(doc.blocks.size() - shown) + " more";
     return names;
 }
 
 // A tag given twice, or without a value: read past with a warning unless
-// peakhkl reads it (then two values are refused, one value given twice is
-// warned about).
+// peakhkl reads it. Of a tag peakhkl reads, a value given twice, or once
+// beside an empty one (mineral databases write _chemical_formula_sum a
+// second time, empty), is read with a warning; two values are refused.
 void check_tags(cif::Block& block, const std::string& path, std::vector<std::string>& warnings) {
     struct Seen {
+        cif::Item* item;
         int line;
-        const std::string* value; // null in a loop
+        std::string* value; // null in a loop
     };
+    const auto empty = [](const std::string* v) { return v && cif::as_string(*v).empty(); };
     std::unordered_map<std::string, Seen> seen;
-    const auto look = [&](const std::string& tag, int line, const std::string* value) {
+    const auto look = [&](cif::Item& item, const std::string& tag, std::string* value) {
         const std::string lower = gemmi::to_lower(tag);
-        const auto [it, first] = seen.emplace(lower, Seen{line, value});
+        const int line = item.line_number;
+        const auto [it, first] = seen.emplace(lower, Seen{&item, line, value});
         if (first) return;
-        const Seen& before = it->second;
-        const std::string where = at_line(path, line) + ": " + tag;
-        const std::string again = " given again (first at line " + std::to_string(before.line) + ")";
+        Seen& before = it->second;
+        const std::string head = at_line(path, line) + ": warning: " + tag +
+                                 " given again (first at line " + std::to_string(before.line) + ")";
         if (!read_by_peakhkl(lower)) {
-            warnings.push_back(at_line(path, line) + ": warning: " + tag + again +
-                               "; peakhkl does not read it");
-        } else if (value && before.value && cif::as_string(*value) == cif::as_string(*before.value)) {
-            warnings.push_back(at_line(path, line) + ": warning: " + tag + again +
-                               " with the same value");
+            warnings.push_back(head + "; peakhkl does not read it");
+        } else if (value && before.value &&
+                   cif::as_string(*value) == cif::as_string(*before.value)) {
+            warnings.push_back(head + " with the same value");
+        } else if (empty(value)) {
+            warnings.push_back(head + " without a value; the value at line " +
+                               std::to_string(before.line) + " is read");
+            item.erase();
+        } else if (empty(before.value)) {
+            warnings.push_back(head + "; the first without a value, this one is read");
+            before.item->erase();
+            before = Seen{&item, line, value};
         } else {
             const auto shown = [](const std::string* v) {
                 return v ? quoted(cif::as_string(*v)) : std::string("a loop");
             };
-            throw InputError(where, "one value",
+            throw InputError(at_line(path, line) + ": " + tag, "one value",
                              shown(before.value) + " at line " + std::to_string(before.line) +
                                  " and " + shown(value) + " at line " + std::to_string(line));
         }
@@ -295,13 +306,13 @@ void check_tags(cif::Block& block, const std::string& path, std::vector<std::str
                 if (read_by_peakhkl(gemmi::to_lower(item.pair[0])))
                     throw InputError(at_line(path, item.line_number) + ": " + item.pair[0],
                                      "a value", "none");
-                warnings.push_back(at_line(path, item.line_number) + ": warning: " +
-                                   item.pair[0] + " has no value; peakhkl does not read it");
+                warnings.push_back(at_line(path, item.line_number) + ": warning: " + item.pair[0] +
+                                   " has no value; peakhkl does not read it");
                 item.pair[1] = "?";
             }
-            look(item.pair[0], item.line_number, &item.pair[1]);
+            look(item, item.pair[0], &item.pair[1]);
         } else if (item.type == cif::ItemType::Loop) {
-            for (const std::string& tag : item.loop.tags) look(tag, item.line_number, nullptr);
+            for (const std::string& tag : item.loop.tags) look(item, tag, nullptr);
         }
     }
 }
@@ -350,16 +361,14 @@ std::vector<Source> symmetry_sources(cif::Block& block, const std::string& path,
             if (!cif::is_null(column[i])) triplets.push_back(column.str(i));
         if (triplets.empty()) continue;
         const std::string where = at_line(path, column.item()->line_number) + ": " + tag;
-        sources.push_back({where, tag, [triplets, where] {
-                               return symmetry_from_operators(triplets, where);
-                           }});
+        sources.push_back(
+            {where, tag, [triplets, where] { return symmetry_from_operators(triplets, where); }});
         break;
     }
     if (const auto hall = find_value(block, hall_tags)) {
         const std::string where = at(path, *hall);
-        sources.push_back({where, hall->tag, [text = hall->text, where] {
-                               return symmetry_from_hall(text, where);
-                           }});
+        sources.push_back({where, hall->tag,
+                           [text = hall->text, where] { return symmetry_from_hall(text, where); }});
     }
     for (const char* dotted : hm_tags) {
         const std::array<const char*, 1> one{dotted};
@@ -494,13 +503,12 @@ CifCrystal read_cif(const std::string& path, const std::string& block_name) {
         const std::string head = sources[i].where + ": warning: ";
         if (!read[i]) {
             result.warnings.push_back(head + "expected " + errors[i]->expected + ", found " +
-                                      errors[i]->found + "; " +
-                                      (i < *chosen ? "skipped, " : "") + "the space group is " +
-                                      "taken from " + used);
+                                      errors[i]->found + "; " + (i < *chosen ? "skipped, " : "") +
+                                      "the space group is " + "taken from " + used);
         } else if (const int other = group_number(*read[i]);
                    i > *chosen && number != 0 && other != 0 && other != number) {
-            result.warnings.push_back(head + "names space group " + std::to_string(other) +
-                                      ", " + used + " gives " + std::to_string(number) +
+            result.warnings.push_back(head + "names space group " + std::to_string(other) + ", " +
+                                      used + " gives " + std::to_string(number) +
                                       "; the space group is taken from " + used);
         }
     }

@@ -169,8 +169,8 @@ Outcome make_deck(const Options& o) {
                                                  from_cif.block + ")";
             if (name != from_cif.name)
                 outcome.err += "peakhkl: note: " + source + " is not a Tcl and BLT name word (" +
-                               name_fault(from_cif.name) + "); the deck is named " +
-                               quoted(name) + "\n";
+                               name_fault(from_cif.name) + "); the deck is named " + quoted(name) +
+                               "\n";
             else if (!from_cif.name_from.empty())
                 outcome.err += "peakhkl: note: the deck is named after " + source + "\n";
         }

@@ -186,7 +186,9 @@ Symmetry symmetry_from_symbol(const std::string& text, const CellValues& cell,
             std::string found = quoted(text);
             const std::vector<std::string> close = close_names(symbol);
             for (std::size_t i = 0; i < close.size(); ++i)
-                found += (i == 0 ? " (did you mean " : i + 1 == close.size() ? " or " : ", ") +
+                found += (i == 0                  ? " (did you mean "
+                          : i + 1 == close.size() ? " or "
+                                                  : ", ") +
                          quoted(close[i]) + (i + 1 == close.size() ? "?)" : "");
             throw InputError(where, expected, found);
         }

@@ -47,9 +47,12 @@ char setting_of(char letter, char lattice) {
         return std::toupper(static_cast<unsigned char>(lattice)) == 'R'
                    ? static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))
                    : 0;
-    case 'S': return '1';
-    case 'Z': return '2';
-    default: return 0;
+    case 'S':
+        return '1';
+    case 'Z':
+        return '2';
+    default:
+        return 0;
     }
 }
 
@@ -82,18 +85,38 @@ std::string lower(std::string s) {
     return s;
 }
 
+// "P 4/n m m (origin choice 2)" is "P 4/n m m:2".
+std::string with_origin_suffix(const std::string& text) {
+    const std::string lowered = lower(text);
+    const auto at = lowered.find("origin choice");
+    if (at == std::string::npos) return text;
+    const auto digit = lowered.find_first_not_of(" \t", at + 13);
+    if (digit == std::string::npos || (lowered[digit] != '1' && lowered[digit] != '2')) return text;
+    const auto open = lowered.rfind('(', at);
+    const std::size_t from =
+        open != std::string::npos && lowered.find_first_not_of(" \t", open + 1) == at ? open : at;
+    std::size_t to = digit + 1;
+    if (open == from) {
+        to = lowered.find_first_not_of(" \t", to);
+        if (to == std::string::npos || lowered[to] != ')') return text;
+        ++to;
+    }
+    if (lowered.find_first_not_of(" \t", to) != std::string::npos) return text;
+    return text.substr(0, from) + ":" + lowered[digit];
+}
+
 } // namespace
 
 const gemmi::SpaceGroup* find_by_symbol(const std::string& symbol) {
-    const std::string base = compact(symbol);
+    const std::string base = compact(with_origin_suffix(symbol));
     if (base.empty()) return nullptr;
     if (const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(base)) return sg;
     for (const std::string& s : {base, with_cubic_bar(base)}) {
         if (const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(s)) return sg;
         if (s.size() > 2 && s.find(':') == std::string::npos)
             if (const char setting = setting_of(s.back(), s[0]))
-                if (const auto* sg = gemmi::find_spacegroup_by_name(s.substr(0, s.size() - 1) +
-                                                                    ":" + setting))
+                if (const auto* sg =
+                        gemmi::find_spacegroup_by_name(s.substr(0, s.size() - 1) + ":" + setting))
                     return sg;
     }
     return nullptr;
