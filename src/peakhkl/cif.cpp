@@ -119,7 +119,8 @@ bool starts_with_nocase(const std::string& text, std::size_t pos, const char* wo
 }
 
 // Lines before the first data_ (or global_) line that are neither blank nor
-// comments are blanked, the line count kept, with a warning.
+// comments are blanked, the line count kept, with a warning. Text without a
+// data_ line is refused.
 void skip_text_before_data(std::string& text, const std::string& path,
                            std::vector<std::string>& warnings) {
     std::size_t junk = std::string::npos;
@@ -141,6 +142,7 @@ void skip_text_before_data(std::string& text, const std::string& path,
         if (first < end && text[first] != '#' && junk == std::string::npos) junk = start;
         start = end + 1;
     }
+    throw InputError(path, "a data block (data_NAME)", "none");
 }
 
 // CIF 2.0's lists [...], tables {...} and triple-quoted strings, which

@@ -267,7 +267,7 @@ Outcome run(const std::vector<std::string>& args) {
     try {
         if (args.empty()) throw UsageError{"no crystal and no wavelength"};
         const Options o = parse_options(args);
-        if (o.help) return {0, usage(), "", "the usage"};
+        if (o.help) return {0, usage(), "", "the help"};
         if (o.version) return {0, "peakhkl " PEAKHKL_VERSION "\n", "", "the version"};
         return make_deck(o);
     } catch (const UsageError& e) {
