@@ -149,8 +149,9 @@ void skip_text_before_data(std::string& text, const std::string& path,
 // gemmi 0.5.7 does not parse, as CIF 1.1 values on the same lines: a list
 // or a table as the word [list] or {table}, a string on one line quoted,
 // one over several lines as the word [text]. Line breaks are kept, so that
-// the lines of every later value stay as in the file.
-std::string cif1_values(const std::string& text) {
+// the lines of every later value stay as in the file. One left open is a
+// syntax error.
+std::string cif1_values(const std::string& text, const std::string& path) {
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;
@@ -162,7 +163,10 @@ std::string cif1_values(const std::string& text) {
         const char q = text[from];
         if (text.compare(from, 3, std::string(3, q)) == 0) {
             const std::size_t close = text.find(std::string(3, q), from + 3);
-            return close == std::string::npos ? text.size() : close + 3;
+            if (close == std::string::npos)
+                throw InputError(at_line(path, line_of(text, from)), "CIF syntax",
+                                 "a triple-quoted string that is not closed");
+            return close + 3;
         }
         std::size_t close = text.find_first_of(std::string(1, q) + "\n", from + 1);
         return close == std::string::npos || text[close] == '\n' ? close : close + 1;
@@ -187,11 +191,15 @@ std::string cif1_values(const std::string& text) {
         } else if ((c == '\'' || c == '"') && at_token_start()) {
             const std::size_t end = std::min(quoted_end(i), text.size());
             if (text.compare(i, 3, std::string(3, c)) == 0) {
-                const std::string inner = text.substr(i + 3, end >= i + 6 ? end - i - 6 : 0);
+                const std::string inner = text.substr(i + 3, end - i - 6);
                 const bool one_line = inner.find('\n') == std::string::npos;
-                if (one_line && inner.find("' ") == std::string::npos && inner.back() != '\'')
+                const auto fits = [&](char q) { // as a CIF 1.1 string quoted with q
+                    return inner.find(std::string(1, q) + " ") == std::string::npos &&
+                           (inner.empty() || inner.back() != q);
+                };
+                if (one_line && fits('\''))
                     out += "'" + inner + "'";
-                else if (one_line && inner.find("\" ") == std::string::npos && inner.back() != '"')
+                else if (one_line && fits('"'))
                     out += "\"" + inner + "\"";
                 else
                     out += "[text]" + newlines(i, end);
@@ -214,6 +222,10 @@ std::string cif1_values(const std::string& text) {
                 }
                 ++k;
             }
+            if (depth != 0)
+                throw InputError(at_line(path, line_of(text, i)), "CIF syntax",
+                                 c == '[' ? "a list that is not closed"
+                                          : "a table that is not closed");
             out += (c == '[' ? "[list]" : "{table}") + newlines(i, k);
             i = k;
         } else {
@@ -232,7 +244,7 @@ cif::Document parse(const std::string& path, std::vector<std::string>& warnings)
         text.erase(0, 3);
         warnings.push_back(at_line(path, 1) + ": warning: a UTF-8 byte-order mark, skipped");
     }
-    if (text.rfind("#\\#CIF_2.0", 0) == 0) text = cif1_values(text);
+    if (text.rfind("#\\#CIF_2.0", 0) == 0) text = cif1_values(text, path);
     skip_text_before_data(text, path, warnings);
     cif::Document doc;
     doc.source = path;

@@ -20,7 +20,8 @@ std::string compact(const std::string& text) {
         if (c == 0xE2 && next(1) == 0x88 && next(2) == 0x92) { // U+2212 minus
             s += '-';
             i += 2;
-        } else if (c == 0xCC && next(1) == 0x85 && !s.empty() && std::isdigit(s.back())) {
+        } else if (c == 0xCC && next(1) == 0x85 && !s.empty() &&
+                   std::isdigit(static_cast<unsigned char>(s.back()))) {
             s.insert(s.size() - 1, 1, '-'); // U+0305 combining overline after the digit
             i += 1;
         } else if (c == '_' && std::isdigit(next(1))) {

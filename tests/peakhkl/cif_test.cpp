@@ -172,6 +172,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "#\\#CIF_2.0\ndata_x\n_cell.length_a [5.64]\n" +
                     cubic_cell.substr(cubic_cell.find('\n') + 1) + "_space_group_IT_number 225\n",
                 false, ".cif:3: _cell_length_a: expected a number, found \"[list]\"", ""},
+        Snippet{"a CIF 2.0 list left open",
+                "#\\#CIF_2.0\ndata_x\n_x.list [1 2\n" + cubic_cell + "_space_group_IT_number 225\n",
+                false, ".cif:3: expected CIF syntax, found a list that is not closed", ""},
         Snippet{"a malformed Hall symbol gives way to the name",
                 "data_x\n" + cubic_cell +
                     "_space_group_name_Hall '-F 4 2 3 Q'\n_space_group_name_H-M_alt 'Fm3m'\n",
