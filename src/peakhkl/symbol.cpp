@@ -106,12 +106,34 @@ std::string with_origin_suffix(const std::string& text) {
     return text.substr(0, from) + ":" + lowered[digit];
 }
 
-} // namespace
+// The short symbol of a full one: each "2/m" of the directions after the
+// first is its "m" ("P 4/m 2/m 2/m" is "P 4/m m m"); with every_direction,
+// the first's too ("P 21/n 21/m 21/a" is "P n m a", "F 4/m -3 2/m" is
+// "F m -3 m").
+std::string short_symbol(const std::string& text, bool every_direction) {
+    std::string s;
+    std::size_t word = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        if (std::isspace(static_cast<unsigned char>(text[i]))) {
+            s += text[i++];
+            continue;
+        }
+        std::size_t end = i;
+        while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+        std::string token = text.substr(i, end - i);
+        const auto slash = token.find('/');
+        if (word >= (every_direction ? 1u : 2u) && slash != std::string::npos && slash > 0 &&
+            slash + 1 < token.size())
+            token = token.substr(slash + 1);
+        s += token;
+        ++word;
+        i = end;
+    }
+    return s;
+}
 
-const gemmi::SpaceGroup* find_by_symbol(const std::string& symbol) {
-    const std::string base = compact(with_origin_suffix(symbol));
+const gemmi::SpaceGroup* find_spelt(const std::string& base) {
     if (base.empty()) return nullptr;
-    if (const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(base)) return sg;
     for (const std::string& s : {base, with_cubic_bar(base)}) {
         if (const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_name(s)) return sg;
         if (s.size() > 2 && s.find(':') == std::string::npos)
@@ -120,6 +142,18 @@ const gemmi::SpaceGroup* find_by_symbol(const std::string& symbol) {
                         gemmi::find_spacegroup_by_name(s.substr(0, s.size() - 1) + ":" + setting))
                     return sg;
     }
+    return nullptr;
+}
+
+} // namespace
+
+const gemmi::SpaceGroup* find_by_symbol(const std::string& symbol) {
+    const std::string text = with_origin_suffix(symbol);
+    if (const gemmi::SpaceGroup* sg = find_spelt(compact(text))) return sg;
+    // A full symbol needs its blanks to tell its directions apart.
+    for (const bool every : {false, true})
+        if (const std::string shorter = short_symbol(text, every); shorter != text)
+            if (const gemmi::SpaceGroup* sg = find_spelt(compact(shorter))) return sg;
     return nullptr;
 }
 

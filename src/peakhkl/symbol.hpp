@@ -14,8 +14,8 @@ namespace peakhkl {
 // written "2_1", "2_{1}" or "2(1)", a Unicode minus or overbar for the bar,
 // the pre-1983 cubic symbols without the bar ("Fm3m", "Ia3d"), a setting
 // letter after the symbol without a colon ("R-3mH", "R -3 m R"; "Fd-3mS" and
-// "Fd-3mZ" for origin choices 1 and 2, "(origin choice 2)" spelt out), any
-// case.
+// "Fd-3mZ" for origin choices 1 and 2, "(origin choice 2)" spelt out), the
+// full symbol ("P 21/n 21/m 21/a", "F 4/m -3 2/m"), any case.
 const gemmi::SpaceGroup* find_by_symbol(const std::string& symbol);
 
 // Up to three tabulated names nearest to the symbol in spelling (by edit

@@ -49,10 +49,13 @@ INSTANTIATE_TEST_SUITE_P(
                     Spelling{"F D -3 M Z", "F d -3 m:2"}, // ICSD origin choice 2
                     Spelling{"Fd-3mS", "F d -3 m:1"},     // ICSD origin choice 1
                     Spelling{"P 4/n m m (origin choice 2)", "P 4/n m m:2"},
-                    Spelling{"P\u22121", "P -1"}, // Unicode minus
-                    Spelling{"P3\u0305", "P -3"}, // Unicode overbar
-                    Spelling{"P3m1", "P 3 m 1"},  // a 3 after the lattice letter
-                    Spelling{"P 21/c shifted", ""}, Spelling{"Q 7", ""}));
+                    Spelling{"P\u22121", "P -1"},            // Unicode minus
+                    Spelling{"P3\u0305", "P -3"},            // Unicode overbar
+                    Spelling{"P3m1", "P 3 m 1"},             // a 3 after the lattice letter
+                    Spelling{"P 21/n 21/m 21/a", "P n m a"}, // full symbols
+                    Spelling{"P 4/m 2/m 2/m", "P 4/m m m"}, Spelling{"F 4/m -3 2/m", "F m -3 m"},
+                    Spelling{"P 63/m 2/m 2/c", "P 63/m m c"}, Spelling{"P 21/c shifted", ""},
+                    Spelling{"Q 7", ""}));
 
 TEST(Spellings, CloseNamesAreNearInSpelling) {
     const std::vector<std::string> names = close_names("Fm-3x");
