@@ -100,7 +100,7 @@ std::string checked_part(const std::string& part) {
             if (i < part.size() && part[i] == '.') {
                 ++i;
                 const std::string fraction = digits();
-                if (whole.size() + fraction.size() > 12 || whole.size() + fraction.size() == 0)
+                if (whole.size() > 3 || fraction.size() > 30 || whole.size() + fraction.size() == 0)
                     fail("the number " + whole + "." + fraction + " is not a translation");
                 const double value = std::strtod((whole + "." + fraction).c_str(), nullptr);
                 const long n = std::lround(value * 24);
