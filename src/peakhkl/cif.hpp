@@ -1,6 +1,7 @@
 // A crystal from one data block of a CIF: its cell and its space group.
 #pragma once
 
+#include "peakhkl/cif_file.hpp"
 #include "peakhkl/crystal.hpp"
 
 #include <gemmi/cifdoc.hpp>
@@ -22,19 +23,10 @@ struct CifCrystal {
     std::vector<std::string> warnings; // "FILE:LINE: warning: ...", each read past
 };
 
-// Every tag of every block in its underscore form: the dotted tags of CIF
-// 2.0 (DDLm) files, _cell.length_a, _atom_site.fract_x, are read as
-// _cell_length_a, _atom_site_fract_x, and looked up by those names only.
-void underscore_tags(gemmi::cif::Document& doc);
-
 // The data block of the file at path named block, or its only block when
-// block is empty, with its tags in their underscore forms. Read past, with
-// a warning added to warnings: a UTF-8 byte-order mark, text before the
-// first data_ line, a tag given twice or without a value that peakhkl does
-// not read. CIF 2.0 lists, tables and triple-quoted strings are read (a
-// list or a table as a value peakhkl cannot take). Throws InputError for
-// what cannot be read: a directory, a NUL byte, a syntax error, a tag
-// peakhkl reads given twice with two values.
+// block is empty, read as read_block (cif_file.hpp) reads it: a tag of the
+// cell, the space group, the phase's name or the atoms given twice with two
+// values is refused, any other flaw of that kind is a warning.
 gemmi::cif::Block read_cif_block(const std::string& path, const std::string& block,
                                  std::vector<std::string>& warnings);
 
