@@ -158,12 +158,21 @@ Outcome make_deck(const Options& o) {
                              "both, with " + quoted(o.cif));
         CifCrystal from_cif = read_cif(o.cif, o.block);
         crystal = std::move(from_cif.crystal);
+        for (const std::string& warning : from_cif.warnings)
+            outcome.err += "peakhkl: " + warning + "\n";
         if (name.empty()) {
-            name = mended_name(from_cif.block);
-            if (name != from_cif.block)
-                outcome.err += "peakhkl: note: the block name " + quoted(from_cif.block) +
-                               " is not a Tcl and BLT name word (" + name_fault(from_cif.block) +
-                               "); the deck is named " + quoted(name) + "\n";
+            name = mended_name(from_cif.name);
+            const std::string source = from_cif.name_from.empty()
+                                           ? "the block name " + quoted(from_cif.block)
+                                           : "the name " + quoted(from_cif.name) + " of " +
+                                                 from_cif.name_from + " (the block is data_" +
+                                                 from_cif.block + ")";
+            if (name != from_cif.name)
+                outcome.err += "peakhkl: note: " + source + " is not a Tcl and BLT name word (" +
+                               name_fault(from_cif.name) + "); the deck is named " + quoted(name) +
+                               "\n";
+            else if (!from_cif.name_from.empty())
+                outcome.err += "peakhkl: note: the deck is named after " + source + "\n";
         }
     } else {
         if (o.cell.empty())
@@ -258,8 +267,8 @@ Outcome run(const std::vector<std::string>& args) {
     try {
         if (args.empty()) throw UsageError{"no crystal and no wavelength"};
         const Options o = parse_options(args);
-        if (o.help) return {0, usage(), ""};
-        if (o.version) return {0, "peakhkl " PEAKHKL_VERSION "\n", ""};
+        if (o.help) return {0, usage(), "", "the help"};
+        if (o.version) return {0, "peakhkl " PEAKHKL_VERSION "\n", "", "the version"};
         return make_deck(o);
     } catch (const UsageError& e) {
         return {2, "", "peakhkl: " + e.what + "\n" + usage()};

@@ -8,9 +8,10 @@
 namespace peakhkl {
 
 struct Outcome {
-    int status = 0;  // 0 done, 2 refused (the reason in err), 1 the table not written
-    std::string out; // the deck, for standard output
-    std::string err; // for standard error: notes, or the reason of a refusal
+    int status = 0;                // 0 done, 2 refused (the reason in err), 1 the table not written
+    std::string out;               // the deck, for standard output
+    std::string err;               // for standard error: notes, or the reason of a refusal
+    std::string what = "the deck"; // what out holds, for a failure to write it
 };
 
 // Runs peakhkl with args (without the program name). The table of --table

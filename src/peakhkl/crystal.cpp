@@ -1,12 +1,16 @@
 #include "peakhkl/crystal.hpp"
 
 #include "peakhkl/error.hpp"
+#include "peakhkl/symbol.hpp"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <numeric>
 #include <set>
+#include <stdexcept>
 
 namespace peakhkl {
 
@@ -39,6 +43,114 @@ std::string name_of(const gemmi::GroupOps& ops) {
     return sg ? sg->xhm() : std::string();
 }
 
+// One coordinate of an operator ("-x+1/2", "y - 0.25") as gemmi reads it:
+// terms of a sign, an integer or a fraction of integers, and x, y or z,
+// with a decimal translation written as the fraction of 24 it is within
+// 1e-3 of. Throws std::invalid_argument with the reason before any number
+// too long for the arithmetic reaches gemmi.
+std::string checked_part(const std::string& part) {
+    const auto fail = [&](const std::string& why) { throw std::invalid_argument(why); };
+    std::string out;
+    std::size_t i = 0;
+    const auto blanks = [&] {
+        while (i < part.size() && (part[i] == ' ' || part[i] == '\t')) ++i;
+    };
+    const auto digits = [&] {
+        const std::size_t from = i;
+        while (i < part.size() && std::isdigit(static_cast<unsigned char>(part[i]))) ++i;
+        return part.substr(from, i - from);
+    };
+    const auto integer = [&](const std::string& text) {
+        if (text.empty()) fail("a number expected");
+        if (text.size() > 3) fail("the number " + text + " is not a coefficient of an operator");
+        return std::stoi(text);
+    };
+    const auto letter = [&]() -> std::string {
+        if (i >= part.size()) return "";
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(part[i])));
+        if (c != 'x' && c != 'y' && c != 'z') return "";
+        ++i;
+        return std::string(1, c);
+    };
+    blanks();
+    if (i == part.size()) fail("an empty coordinate");
+    bool first = true;
+    while (true) {
+        blanks();
+        if (i == part.size()) break;
+        char sign = '+';
+        if (part[i] == '+' || part[i] == '-') {
+            sign = part[i++];
+            blanks();
+        } else if (!first) {
+            fail("a sign expected between terms");
+        }
+        first = false;
+        std::string term;
+        if (std::string axis = letter(); !axis.empty()) {
+            term = axis;
+            blanks();
+            if (i < part.size() && part[i] == '/') {
+                ++i;
+                term += "/" + std::to_string(integer(digits()));
+            }
+        } else if (i < part.size() &&
+                   (std::isdigit(static_cast<unsigned char>(part[i])) || part[i] == '.')) {
+            std::string whole = digits();
+            if (i < part.size() && part[i] == '.') {
+                ++i;
+                const std::string fraction = digits();
+                if (whole.size() > 3 || fraction.size() > 30 || whole.size() + fraction.size() == 0)
+                    fail("the number " + whole + "." + fraction + " is not a translation");
+                const double value = std::strtod((whole + "." + fraction).c_str(), nullptr);
+                const long n = std::lround(value * 24);
+                if (std::fabs(value - static_cast<double>(n) / 24) > 1e-3)
+                    fail(whole + "." + fraction + " is not within 0.001 of a multiple of 1/24");
+                const long g = std::gcd(n, 24L);
+                term = n == 0 ? "0" : std::to_string(n / g) + "/" + std::to_string(24 / g);
+            } else {
+                term = std::to_string(integer(whole));
+                blanks();
+                if (i < part.size() && part[i] == '/') {
+                    ++i;
+                    blanks();
+                    const int den = integer(digits());
+                    if (den == 0) fail("a denominator of 0");
+                    term += "/" + std::to_string(den);
+                }
+            }
+            blanks();
+            if (i < part.size() && part[i] == '*') {
+                ++i;
+                blanks();
+                const std::string axis = letter();
+                if (axis.empty()) fail("x, y or z expected after *");
+                if (term.find('/') != std::string::npos) fail("a fraction of x, y or z");
+                term += "*" + axis;
+            } else if (std::string axis = letter(); !axis.empty()) {
+                if (term.find('/') != std::string::npos) fail("a fraction of x, y or z");
+                term += "*" + axis;
+            }
+        } else {
+            fail("x, y, z or a number expected at " + quoted(part.substr(i)));
+        }
+        out += sign + term;
+    }
+    return out;
+}
+
+std::string checked_triplet(const std::string& triplet) {
+    std::vector<std::string> parts{""};
+    for (const char c : triplet) {
+        if (c == ',')
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    if (parts.size() != 3) throw std::invalid_argument("three coordinates expected");
+    return checked_part(parts[0]) + "," + checked_part(parts[1]) + "," + checked_part(parts[2]);
+}
+
 } // namespace
 
 Symmetry symmetry_from_hall(const std::string& hall, const std::string& where) {
@@ -69,12 +181,23 @@ Symmetry symmetry_from_symbol(const std::string& text, const CellValues& cell,
             throw InputError(where, expected, quoted(text));
         sg = &gemmi::get_spacegroup_reference_setting(number);
     } else {
-        sg = gemmi::find_spacegroup_by_name(symbol);
-        if (sg == nullptr) throw InputError(where, expected, quoted(text));
+        sg = find_by_symbol(symbol);
+        if (sg == nullptr) {
+            std::string found = quoted(text);
+            const std::vector<std::string> close = close_names(symbol);
+            for (std::size_t i = 0; i < close.size(); ++i)
+                found += (i == 0                  ? " (did you mean "
+                          : i + 1 == close.size() ? " or "
+                                                  : ", ") +
+                         quoted(close[i]) + (i + 1 == close.size() ? "?)" : "");
+            throw InputError(where, expected, found);
+        }
     }
     // gemmi lists each rhombohedral group's hexagonal setting first and its
-    // rhombohedral setting right after it.
-    const bool has_suffix = symbol.find(':') != std::string::npos;
+    // rhombohedral setting right after it. A setting is named by a suffix,
+    // ":H", ":R", or a last letter H or R.
+    const char last = static_cast<char>(std::toupper(static_cast<unsigned char>(symbol.back())));
+    const bool has_suffix = symbol.find(':') != std::string::npos || last == 'H' || last == 'R';
     if (!has_suffix && sg->ext == 'H' && rhombohedral_axes(cell)) {
         const gemmi::SpaceGroup* next = sg + 1;
         if (next->number == sg->number && next->ext == 'R') sg = next;
@@ -93,9 +216,10 @@ Symmetry symmetry_from_operators(const std::vector<std::string>& triplets,
     std::vector<gemmi::Op> ops;
     for (const std::string& triplet : triplets) {
         try {
-            ops.push_back(gemmi::parse_triplet(triplet).wrap());
-        } catch (const std::exception&) {
-            throw InputError(where, "a symmetry operator such as -x,y+1/2,-z", quoted(triplet));
+            ops.push_back(gemmi::parse_triplet(checked_triplet(triplet)).wrap());
+        } catch (const std::exception& e) {
+            throw InputError(where, "a symmetry operator such as -x,y+1/2,-z",
+                             quoted(triplet) + " (" + e.what() + ")");
         }
     }
     const std::set<gemmi::Op> group(ops.begin(), ops.end());

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     if (outcome.status != 0) return outcome.status;
     if (std::fwrite(outcome.out.data(), 1, outcome.out.size(), stdout) != outcome.out.size() ||
         std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "peakhkl: cannot write the deck: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "peakhkl: cannot write %s: %s\n", outcome.what.c_str(),
+                     std::strerror(errno));
         return 1;
     }
     return 0;

@@ -15,10 +15,22 @@ multiplicity is its set's size, Friedel mates counted; d matches and falls
 from row to row. PEAKHKL_DIFF_CASES sets the number of cases (30), cycling
 through the 230 types in a shuffled order; PEAKHKL_DIFF_SEED the seed. A
 long run shows its progress on standard error every 2 seconds.
+
+    /usr/bin/python3 cctbx_diff.py PEAKHKL FILE.cif...
+
+compares, instead, each data block of the CIF files read by both: cctbx's
+iotbx.cif gives the cell and the space group, taken in peakhkl's order of
+trust (the listed operators, the Hall symbol, the Hermann-Mauguin names, the
+number; one that cctbx cannot read gives way to the next). iotbx.cif reads
+CIF 1.1 only and refuses a tag given twice, so it is given the file without
+what peakhkl reads past: a later empty value of a tag given before, and the
+CIF 2.0 lists, tables and triple-quoted strings (none of them a value either
+program takes here).
 """
 import math
 import os
 import random
+import re
 import subprocess
 import sys
 import time
@@ -64,27 +76,38 @@ def asu_set(symmetry, indices):
     return set(ms.indices())
 
 
-def check(peakhkl, rng, symbol, by_number):
-    group = sgtbx.space_group(symbol.hall())
-    cell = random_cell(rng, group)
-    unit_cell = uctbx.unit_cell(cell)
-    symmetry = crystal.symmetry(unit_cell=unit_cell, space_group=group)
-    rotations = [tuple(int(x) for x in op.r().as_double()) for op in group.smx()]
+def d_limit(symmetry, rotations):
+    """A d limit that gives about 150 sets, away from any reflection's d."""
     laue_order = len({r for r in rotations} | {tuple(-x for x in r) for r in rotations})
-    # A d limit that gives about 150 sets, away from any reflection's d.
-    d_min = (4 * math.pi * unit_cell.volume() / (3 * 300 * laue_order)) ** (1 / 3)
+    d_min = (4 * math.pi * symmetry.unit_cell().volume() / (3 * 300 * laue_order)) ** (1 / 3)
     while True:
         d_min = float("%.6f" % d_min)
         complete = miller.build_set(symmetry, anomalous_flag=False, d_min=d_min * 0.99)
         if all(abs(d / d_min - 1) > 1e-6 for d in complete.d_spacings().data()):
-            break
+            return d_min
         d_min *= 0.997
+
+
+def check(peakhkl, rng, symbol, by_number):
+    group = sgtbx.space_group(symbol.hall())
+    cell = random_cell(rng, group)
+    symmetry = crystal.symmetry(unit_cell=uctbx.unit_cell(cell), space_group=group)
+    rotations = [tuple(int(x) for x in op.r().as_double()) for op in group.smx()]
+    d_min = d_limit(symmetry, rotations)
     sg_text = str(symbol.number()) if by_number else "hall:" + symbol.hall()
-    args = [peakhkl, "--cell"] + ["%.6f" % p for p in cell] + [
-        "--sg", sg_text, "--wave", "1", "--d-min", "%.6f" % d_min, "--table", "/dev/stdout"]
-    run = subprocess.run(args, capture_output=True, text=True)
+    args = ["--cell"] + ["%.6f" % p for p in cell] + ["--sg", sg_text]
     where = "%s (%s), cell %s, --d-min %.6f" % (symbol.universal_hermann_mauguin(), sg_text,
                                                   " ".join("%.6f" % p for p in cell), d_min)
+    return compare(peakhkl, args, symmetry, d_min, where)
+
+
+def compare(peakhkl, crystal_args, symmetry, d_min, where):
+    """Faults of peakhkl's table for crystal_args against cctbx's symmetry."""
+    unit_cell, group = symmetry.unit_cell(), symmetry.space_group()
+    rotations = [tuple(int(x) for x in op.r().as_double()) for op in group.smx()]
+    args = [peakhkl] + crystal_args + [
+        "--wave", "1", "--d-min", "%.6f" % d_min, "--table", "/dev/stdout"]
+    run = subprocess.run(args, capture_output=True, text=True)
     if run.returncode != 0:
         return ["%s: peakhkl failed: %s" % (where, run.stderr.strip())]
     lines = run.stdout.splitlines()
@@ -129,8 +152,123 @@ def check(peakhkl, rng, symbol, by_number):
     return faults[:5]
 
 
+def for_iotbx(text):
+    """The CIF text without what iotbx.cif cannot read and peakhkl reads past."""
+    if text.startswith("#\\#CIF_2.0"):
+        text = re.sub(r'"""[\s\S]*?"""|\'\'\'[\s\S]*?\'\'\'', "'-'", text)
+        while True:
+            shorter = re.sub(r"\[[^\[\]{}]*\]|\{[^\[\]{}]*\}", "'-'", text)
+            if shorter == text:
+                break
+            text = shorter
+    seen, lines = set(), []
+    for line in text.splitlines():
+        words = line.split()
+        if words and words[0].startswith("_"):
+            tag = words[0].lower()
+            if tag in seen and len(words) == 2 and words[1] in ("''", '""'):
+                continue
+            seen.add(tag)
+        lines.append(line)
+    return "\n".join(lines) + "\n"
+
+
+def value(block, tag):
+    """The block's value of tag in its underscore or dotted form, or None."""
+    for name in block.keys():
+        if name.lower().replace(".", "_", 1) == tag.lower():
+            found = block[name]
+            if isinstance(found, str):
+                return None if found in ("?", ".") else found
+            found = [x for x in found if x not in ("?", ".")]
+            return found or None
+    return None
+
+
+def number(text):
+    return float(re.sub(r"\(\d+\)$", "", text))
+
+
+def cif_symmetry(block):
+    """The cell and the space group cctbx reads, in peakhkl's order of trust."""
+    cell = [number(value(block, "_cell_" + t)) for t in (
+        "length_a", "length_b", "length_c", "angle_alpha", "angle_beta", "angle_gamma")]
+    unit_cell = uctbx.unit_cell(cell)
+    rhombohedral = abs(cell[0] - cell[2]) < 1e-4 * cell[0] and abs(cell[3] - 90) > 1e-3
+    readers = []
+    for tag in ("_space_group_symop_operation_xyz", "_symmetry_equiv_pos_as_xyz"):
+        ops = value(block, tag)
+        if ops:
+            def from_ops(ops=ops):
+                group = sgtbx.space_group()
+                for op in [ops] if isinstance(ops, str) else ops:
+                    group.expand_smx(sgtbx.rt_mx(op))
+                return group
+            readers.append(from_ops)
+            break
+    for tag in ("_space_group_name_Hall", "_symmetry_space_group_name_Hall"):
+        if value(block, tag):
+            readers.append(lambda t=value(block, tag): sgtbx.space_group("Hall: " + t))
+            break
+    for tag in ("_space_group_name_H-M_alt", "_symmetry_space_group_name_H-M",
+                "_space_group_name_H-M", "_space_group_name_H-M_full",
+                "_space_group_name_H-M_ref"):
+        if value(block, tag):
+            def from_symbol(text=value(block, tag)):
+                info = sgtbx.space_group_info(text)
+                if rhombohedral and ":" not in text and info.group().n_smx() != \
+                        sgtbx.space_group_info(text + ":R").group().n_smx():
+                    info = sgtbx.space_group_info(text + ":R")
+                return info.group()
+            readers.append(from_symbol)
+    for tag in ("_space_group_IT_number", "_symmetry_Int_Tables_number"):
+        if value(block, tag):
+            readers.append(lambda t=value(block, tag): from_number(t, rhombohedral))
+            break
+    for read in readers:
+        try:
+            return crystal.symmetry(unit_cell=unit_cell, space_group=read())
+        except (RuntimeError, ValueError):
+            continue
+    raise RuntimeError("no space group cctbx reads")
+
+
+def from_number(text, rhombohedral):
+    info = sgtbx.space_group_info(int(text))
+    if rhombohedral and info.group().conventional_centring_type_symbol() == "R":
+        info = sgtbx.space_group_info(str(int(text)) + ":R")
+    return info.group()
+
+
+def check_files(peakhkl, paths):
+    import iotbx.cif
+    faults, blocks = [], 0
+    for path in paths:
+        with open(path, encoding="utf-8") as f:
+            model = iotbx.cif.reader(input_string=for_iotbx(f.read())).model()
+        for name, block in model.items():
+            blocks += 1
+            where = "%s data_%s" % (os.path.basename(path), name)
+            try:
+                symmetry = cif_symmetry(block)
+            except (RuntimeError, ValueError, TypeError) as e:
+                faults.append("%s: cctbx reads no crystal: %s" % (where, e))
+                continue
+            rotations = [tuple(int(x) for x in op.r().as_double())
+                         for op in symmetry.space_group().smx()]
+            d_min = d_limit(symmetry, rotations)
+            faults += compare(peakhkl, [path, "--block", name], symmetry, d_min,
+                              "%s, --d-min %.6f" % (where, d_min))
+    for fault in faults:
+        print("FAIL:", fault)
+    print("%d files, %d blocks, %d faults" % (len(paths), blocks, len(faults)))
+    return 1 if faults else 0
+
+
 def main():
     peakhkl = sys.argv[1]
+    if len(sys.argv) > 2:
+        return check_files(peakhkl, sys.argv[2:])
     cases = int(os.environ.get("PEAKHKL_DIFF_CASES", "30"))
     rng = random.Random(int(os.environ.get("PEAKHKL_DIFF_SEED", "7")))
     settings = {}

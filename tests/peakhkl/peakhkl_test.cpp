@@ -384,6 +384,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "_symmetry_space_group_name_H-M 'P 21/c'\n_symmetry_Int_Tables_number 1\n",
                 "mono P 1 21/c 1"},
         CifCase{"the number alone", "_space_group_IT_number 14\n", "mono P 1 21/c 1"},
+        CifCase{"dotted CIF 2.0 tags",
+                "loop_\n_space_group_symop.operation_xyz\nx,y,z\n-x,y+1/2,-z+1/2\n"
+                "-x,-y,-z\nx,-y+1/2,z+1/2\n_space_group.IT_number 14\n",
+                "mono P 1 21/c 1"},
         // P 21/c with its origin moved by (1/4, 1/4, 1/4): no tabulated setting.
         CifCase{"operators of an untabulated setting keep the file's name",
                 "loop_\n_space_group_symop_operation_xyz\nx,y,z\n-x+1/2,y+1/2,-z\n"

@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {cif_file("no_gamma", "data_x\n_cell_length_a 5\n_cell_length_b 5\n_cell_length_c "
                                       "5\n_cell_angle_alpha 90\n_cell_angle_beta 90\n"),
                  "--wave", "1.54"},
-                "data_x: _cell_angle_gamma: expected a value, found none"},
+                "data_x: expected a value for _cell_angle_gamma (or _cell.angle_gamma)"},
         Refusal{"a cell value that is no number",
                 {cif_file("bad_b", "data_x\n_cell_length_a 5\n_cell_length_b five\n"), "--wave",
                  "1.54"},
