@@ -85,6 +85,12 @@ foreach {what script} {
               [expr {($t2 - $t1) / 1000.0}] [expr {$labelled eq "" ? "" : " (labels laid out again: $n drawn)"}]]
 }
 if {$labelled ne ""} {
+    # The layout alone, without BLT's redraw: the labels of the box's view.
+    peakview::view::box $g [expr {$x0 + 200}] [expr {$y0 + 20}] [expr {$x0 + 400}] [expr {$y1 - 150}]
+    update
+    set plan [lindex $::peakview::labels::following($g) 0]
+    set alone [ms 5 { peakview::labels::drawPlan $g $plan TkDefaultFont 2 2 $::peakview::plot::rows($g) 0 }]
+    puts "the labels of the box's view laid out and made markers, without the redraw: $alone ms"
     set plan [ms 3 { peakview::labels::plan $labelled TkDefaultFont }]
     puts "the labels' order and sizes, once at the start: $plan ms"
 }

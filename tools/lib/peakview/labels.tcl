@@ -311,14 +311,17 @@ proc ::peakview::labels::plan {sticks font} {
 }
 
 # Returns the layout result of the labels of PLAN (from plan) that it
-# draws on G, as draw does.
-proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}}} {
-    $g marker delete {*}[$g marker names peakview-label*]
+# draws on G, as draw does. FIRST is false where G has been laid out anew
+# since it was first drawn (after a zoom): one redraw less.
+proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {first 1}} {
     # BLT lays a graph out anew, a few pixels differently from its first
     # layout, once an axis or a marker changes: have it do so now, so that
-    # the labels are measured on the layout that is drawn.
-    $g axis configure x -min [$g axis cget x -min]
+    # the labels are measured on the layout that is drawn. (The labels
+    # before go after it: they take no part in the layout, and the graph is
+    # drawn once, with the new ones.)
+    if {$first} { $g axis configure x -min [$g axis cget x -min] }
     update idletasks
+    $g marker delete {*}[$g marker names peakview-label*]
     lassign [$g axis limits x] xmin xmax
     lassign [$g axis limits y] ymin ymax
     lassign [$g transform $xmin $ymax] px0 py0
@@ -423,7 +426,8 @@ proc ::peakview::labels::follow {g sticks font} {
 }
 
 # Returns nothing; draws the labels of G that follow is keeping, at the
-# next idle moment (once for any number of calls before it).
+# next idle moment (once for any number of calls before it), after the
+# graph's own redraw for the change that called it.
 proc ::peakview::labels::later {g} {
     variable pending
     if {[info exists pending($g)]} {
@@ -436,7 +440,7 @@ proc ::peakview::labels::later {g} {
         if {[winfo exists $g]} {
             lassign $following($g) plan font
             set rows [expr {[info exists ::peakview::plot::rows($g)] ? $::peakview::plot::rows($g) : {}}]
-            drawPlan $g $plan $font 2 2 $rows
+            drawPlan $g $plan $font 2 2 $rows 0
         }
     } ::peakview::labels} $g]]
 }
