@@ -385,7 +385,9 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
 # Returns the label of the tick at the value V of the data's axis under
 # SCALE: the count it stands for (BLT calls this with the graph first).
 proc ::peakview::plot::countLabel {scale g v} {
-    return [format %.4g [unscaled $scale $v]]
+    set count [unscaled $scale $v]
+    # Whole counts as such up to a million (10000, not 1e+04).
+    return [format [expr {abs($count) >= 10 && abs($count) < 1e6 ? "%.0f" : "%.3g"}] $count]
 }
 
 # Returns nothing; shows d (KIND d, in Å) or Q (KIND q, 4π sin θ / λ in
