@@ -12,8 +12,12 @@ namespace eval ::peakview::labels {
 }
 
 # Returns the label of a reflection: its indices separated by blanks
-# ("1 1 0", "-2 1 3").
-proc ::peakview::labels::text {h k l} {
+# ("1 1 0", "-2 1 3"), and its INTENSITY where it is known and not 0, to
+# the unit ("2 0 0 (100)").
+proc ::peakview::labels::text {h k l {intensity ""}} {
+    if {$intensity ne "" && $intensity > 0} {
+        return [format "%s %s %s (%.0f)" $h $k $l $intensity]
+    }
     return "$h $k $l"
 }
 
@@ -185,7 +189,9 @@ proc ::peakview::labels::place {items taken bounds tiers gap} {
 # stands over the top of its stick, or in a tick row under the measured
 # pattern over the top of the row (a forbidden tick is the shorter), in
 # the phase's own colour (its lighter tint is too pale for text); sticks
-# whose indices are unknown get none.
+# whose indices are unknown get none. A stick drawn alone with its
+# intensity known has it in its label; a tick row's band has no room for
+# it.
 proc ::peakview::labels::sticks {phases layout which} {
     set elements [dict create]
     foreach e [dict get $layout elements] {
@@ -228,7 +234,8 @@ proc ::peakview::labels::sticks {phases layout which} {
                 }
                 set stick [dict create id $k.$kind.$i x $x \
                     y [expr {$rowTop eq "" ? [dict get $tops $x] : $rowTop}] \
-                    axis [dict get $e axis] text [text {*}[lindex $hkls $i]] \
+                    axis [dict get $e axis] \
+                    text [text {*}[lindex $hkls $i] [expr {[dict exists $e ceiling] ? "" : [lindex $strengths $i]}]] \
                     colour [dict get $phase colour] group $k tt [lindex [dict get $phase tt] $i] \
                     mult [lindex $mults $i] intensity [lindex $strengths $i] \
                     forbidden [expr {$kind eq "extinct"}]]
