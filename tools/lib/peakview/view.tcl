@@ -94,7 +94,6 @@ proc ::peakview::view::interact {g settings} {
     $bar.readout configure -textvariable ::peakview::view::readout($g)
     set readout($g) ""
     dict set settings bar $bar
-    dict set settings prepared [::peakview::readout::prepare [dict get $settings phases]]
     setup $g $settings
     bind $g <Motion> [list ::peakview::view::motion $g %x %y]
     bind $g <Leave> [list set ::peakview::view::readout($g) ""]
@@ -146,12 +145,11 @@ proc ::peakview::view::setup {g given} {
 proc ::peakview::view::limits {g {settings ""}} {
     if {$settings eq ""} { set settings $::peakview::view::settings($g) }
     set view [dict create x [$g axis limits x] y [$g axis limits y]]
-    set layout [dict get $settings layout]
     if {[llength [dict get $settings window]] == 2} {
         # The data's part of the y axis: the window the rows stand under.
         dict set view y [dict get $settings window]
     }
-    if {[llength [dict get $layout y2range]] == 2} {
+    if {[llength [dict get $settings layout y2range]] == 2} {
         dict set view y2 [$g axis limits y2]
     }
     return $view
@@ -368,12 +366,8 @@ proc ::peakview::view::point {g px py} {
     # No intensity is read among the tick rows, nor off the data's axis.
     set layout [dict get $s layout]
     set intensity ""
-    if {[llength [dict get $layout window]] == 2} {
-        if {$y >= [lindex [dict get $s window] 0]} { set intensity [::peakview::plot::unscaled [dict get $s scale] $y] }
-    } elseif {[llength [dict get $layout y2range]] == 2 || [dict get $s scale] ne "linear"} {
+    if {[llength [dict get $layout window]] != 2 || $y >= [lindex [dict get $s window] 0]} {
         set intensity [::peakview::plot::unscaled [dict get $s scale] $y]
-    } else {
-        set intensity $y
     }
     set near [::peakview::readout::near [dict get $s phases] $x $tolerance [dict get $s prepared]]
     set readout($g) [::peakview::readout::line \
