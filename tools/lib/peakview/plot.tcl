@@ -20,6 +20,8 @@ namespace eval ::peakview::plot {
     # stand, and the room above the sticks drawn alone, as parts of the
     # data's or the sticks' range.
     variable labelBand 0.12
+    # The least room in pixels a label band leaves (three-index labels).
+    variable labelPixels 42
     variable labelRoom 0.2
 }
 
@@ -103,21 +105,37 @@ proc ::peakview::plot::unscaled {scale v} {
 # rows one {top bottom ceiling} per row of the N phases (ceiling: the
 # foot of the row above, which its labels stay below). The rows take
 # their heights from the data shown, so that a zoom keeps them in view.
-proc ::peakview::plot::rowGeometry {wlo whi n labelled} {
+proc ::peakview::plot::rowGeometry {wlo whi n band} {
     variable rowHeight
     variable rowGap
-    variable labelBand
     # The data window is the data's range and 5 % above it.
     set span [expr {($whi - $wlo) / 1.05}]
     set h [expr {$rowHeight * $span}]
     set gap [expr {$rowGap * $span}]
-    set band [expr {$labelled ? $labelBand * $span : 0.0}]
+    set band [expr {$band * $span}]
     set rows {}
     for {set k 0} {$k < $n} {incr k} {
         set top [expr {$wlo - $gap - $band - $k * ($h + $gap + $band)}]
         lappend rows [list $top [expr {$top - $h}] [expr {$top + $band + $gap}]]
     }
     return [dict create min [expr {$wlo - $gap - $n * ($h + $gap + $band)}] rows $rows]
+}
+
+# Returns the height of the label band above each of N tick rows, as a
+# part of the data's range, in a picture HEIGHT pixels high: labelBand, or
+# more where that leaves less than labelPixels for a label (many rows in a
+# low picture).
+proc ::peakview::plot::bandFor {n height} {
+    variable labelBand
+    variable labelPixels
+    variable rowHeight
+    variable rowGap
+    # The plot area is the picture without its title, axis and margins.
+    set plot [expr {$height - 110.0}]
+    if {$plot - $n * $labelPixels <= $labelPixels} { return $labelBand }
+    # band px = band / (1.05 + n (rowHeight + rowGap + band)) x plot
+    set band [expr {$labelPixels * (1.05 + $n * ($rowHeight + $rowGap)) / ($plot - $n * $labelPixels)}]
+    return [expr {max($labelBand, min($band, 0.5))}]
 }
 
 # Returns the y list of the tick-row element E (see layout) in the rows
@@ -180,11 +198,14 @@ proc ::peakview::plot::layout {phases pattern options} {
         set dhi [scaled $scale $rawhi]
     }
     set rows [expr {$hasData && ![dict get $options sticks]}]
-    set result [dict create window {} rows {} labelled $labelled]
+    set result [dict create window {} rows {} band 0.0]
     if {$rows} {
         set span [expr {$dhi > $dlo ? $dhi - $dlo : max(abs($dhi), 1.0)}]
         set window [list $dlo [expr {$dlo + 1.05 * $span}]]
-        set geometry [rowGeometry {*}$window [llength $phases] $labelled]
+        set high [expr {[dict exists $options size] ? [lindex [dict get $options size] 1] : 600}]
+        set band [expr {$labelled ? [bandFor [llength $phases] $high] : 0.0}]
+        set geometry [rowGeometry {*}$window [llength $phases] $band]
+        dict set result band $band
         dict set result window $window
         dict set result rows $geometry
     }
@@ -440,7 +461,7 @@ proc ::peakview::plot::secondLabel {kind wavelength g tt} {
 # for the labels (rows).
 proc ::peakview::plot::showData {g layout wlo whi} {
     variable rows
-    set geometry [rowGeometry $wlo $whi [llength [dict get $layout rows rows]] [dict get $layout labelled]]
+    set geometry [rowGeometry $wlo $whi [llength [dict get $layout rows rows]] [dict get $layout band]]
     set rows($g) $geometry
     foreach e [dict get $layout elements] {
         if {![dict exists $e row]} continue
