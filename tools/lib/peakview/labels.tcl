@@ -321,14 +321,14 @@ proc ::peakview::labels::plan {sticks font} {
 # draws on G, as draw does. FIRST is false where G has been laid out anew
 # since it was first drawn (after a zoom): one redraw less.
 proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {first 1}} {
+    # The labels before go first, so that the redraw below does not draw
+    # them again (rotated text is slow to draw).
+    $g marker delete {*}[$g marker names peakview-label*]
     # BLT lays a graph out anew, a few pixels differently from its first
     # layout, once an axis or a marker changes: have it do so now, so that
-    # the labels are measured on the layout that is drawn. (The labels
-    # before go after it: they take no part in the layout, and the graph is
-    # drawn once, with the new ones.)
+    # the labels are measured on the layout that is drawn.
     if {$first} { $g axis configure x -min [$g axis cget x -min] }
     update idletasks
-    $g marker delete {*}[$g marker names peakview-label*]
     lassign [$g axis limits x] xmin xmax
     lassign [$g axis limits y] ymin ymax
     lassign [$g transform $xmin $ymax] px0 py0

@@ -321,8 +321,10 @@ proc ::peakview::view::motion {g x y} {
             if {[$g marker exists peakview-box]} {
                 $g marker configure peakview-box -coords $coords
             } else {
+                # Drawn in XOR, the box moves without the graph being
+                # drawn again.
                 $g marker create line -name peakview-box -coords $coords -dashes {4 2} \
-                    -outline #404040 -linewidth 1
+                    -outline #404040 -linewidth 1 -xor yes
             }
         }
         pan {
