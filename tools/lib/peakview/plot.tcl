@@ -23,6 +23,9 @@ namespace eval ::peakview::plot {
     # The least room in pixels a label band leaves (three-index labels).
     variable labelPixels 42
     variable labelRoom 0.2
+    # Where stick heights are intensities (strongest 100), a forbidden
+    # reflection's mark is this high.
+    variable forbiddenMark 8.0
 }
 
 # Returns the lowest and highest of the finite numbers in LIST ({} when none).
@@ -167,12 +170,14 @@ proc ::peakview::plot::rowYs {e geometry} {
 # A phase with intensities: drawn alone or with --sticks, each stick is as
 # high as its intensity; in tick rows under the data, the phase also gets
 # its stick pattern, its strongest stick as high as the data's highest
-# point above the lowest. A Kα2 companion is half as high, in the lighter
+# point above the lowest; a forbidden stick is a short mark. A Kα2
+# companion is half as high, in the lighter
 # tint; in a tick row it takes the upper half of the row (a forbidden
 # tick, the lower half).
 proc ::peakview::plot::layout {phases pattern options} {
     variable dataColour
     variable labelRoom
+    variable forbiddenMark
     set showExtinct [dict get $options extinct]
     set labelled [expr {[dict exists $options labels] && [dict get $options labels] ne ""}]
     set strong [expr {![dict exists $options intensity] || [dict get $options intensity]}]
@@ -258,9 +263,11 @@ proc ::peakview::plot::layout {phases pattern options} {
             } else {
                 lassign [stickPoints $sx $plainLo $plainHi] px plain
                 set py $plain
-                if {$known && $kind ne "extinct"} {
+                if {$known} {
                     # From 0 to the intensity; a reflection without one
-                    # keeps the script's stick.
+                    # keeps the script's stick. A forbidden one has none:
+                    # a short mark says where it would be.
+                    if {$kind eq "extinct"} { set heights [lrepeat $n $forbiddenMark] }
                     set lo [lmap h $heights l $plainLo { expr {$h eq "" ? $l : 0.0} }]
                     set hi [lmap h $heights l $plainHi { expr {$h eq "" ? $l : $h} }]
                     lassign [stickPoints $sx $lo $hi] - py
