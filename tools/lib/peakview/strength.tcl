@@ -8,6 +8,7 @@
 #   peakview::strength::thin PHASES PCT             PHASES without the weak allowed sticks
 #   peakview::strength::companions PHASE LAMBDA2    the Kα2 sticks of PHASE's allowed ones
 #   peakview::strength::kalpha2 WAVE NAMED          λ(Kα2) for the line WAVE, or ""
+#   peakview::strength::common PHASES               the phases' one wavelength, or ""
 #   peakview::strength::table PHASES ?EXTINCT XMIN XMAX?   the rows of the table of the sticks
 #   peakview::strength::write FILE PHASES ?EXTINCT XMIN XMAX?   the table written to FILE
 
@@ -67,6 +68,20 @@ proc ::peakview::strength::kalpha2 {wave named} {
         if {[string equal -nocase $name ${line}2]} { return $value }
     }
     return ""
+}
+
+# Returns {COMMON WAVELENGTHS}: the wavelength all PHASES share (within
+# 1e-4 of it; "" where they differ or none is known) and the distinct
+# wavelengths they have, in ascending order.
+proc ::peakview::strength::common {phases} {
+    set wavelengths [lsort -unique -real [lsearch -all -inline -not -exact \
+                                               [lmap p $phases { dict get $p wavelength }] ""]]
+    set common ""
+    if {[llength $wavelengths] > 0
+        && [lindex $wavelengths end] - [lindex $wavelengths 0] <= 1e-4 * [lindex $wavelengths 0]} {
+        set common [lindex $wavelengths 0]
+    }
+    return [list $common $wavelengths]
 }
 
 # Returns the Kα2 companion of each allowed stick of PHASE for the
