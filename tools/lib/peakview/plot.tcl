@@ -171,9 +171,8 @@ proc ::peakview::plot::rowYs {e geometry} {
 # high as its intensity; in tick rows under the data, the phase also gets
 # its stick pattern, its strongest stick as high as the data's highest
 # point above the lowest; a forbidden stick is a short mark. A Kα2
-# companion is half as high, in the lighter
-# tint; in a tick row it takes the upper half of the row (a forbidden
-# tick, the lower half).
+# companion is half as high, in the lighter tint; in a tick row it takes
+# the upper half of the row (a forbidden tick, the lower half).
 proc ::peakview::plot::layout {phases pattern options} {
     variable dataColour
     variable labelRoom
