@@ -429,7 +429,11 @@ proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {firs
 proc ::peakview::labels::follow {g sticks font} {
     variable following
     set following($g) [list [plan $sticks $font] $font]
-    bind $g <Configure> +[list ::peakview::labels::later $g]
+    # (Once: the sticks change when the intensities are switched.)
+    set script [list ::peakview::labels::later $g]
+    if {[string first $script [bind $g <Configure>]] < 0} {
+        bind $g <Configure> +$script
+    }
 }
 
 # Returns nothing; draws the labels of G that follow is keeping, at the
