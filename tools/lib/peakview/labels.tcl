@@ -292,10 +292,12 @@ proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2} {rows {}}} {
 }
 
 # Returns the sticks of STICKS (as for draw) made ready for drawPlan in
-# FONT: a list of groups, each a dict {xs LIST items LIST}, its sticks in
-# ascending x (xs their x) and each item {order x y axis row ceiling h id
-# text colour}, order its place in the order of the labels (see order), h
-# the label's length in pixels, row and ceiling "" where there is none.
+# FONT: a list of groups, each a dict {xs LIST items LIST texts DICT row
+# ROW}, its sticks in ascending x (xs their x) and each item {order x y
+# axis row ceiling h id text colour}, order its place in the order of the
+# labels (see order), h the label's length in pixels, row and ceiling ""
+# where there is none; texts gives each id's {text colour}, row the tick
+# row of all the group's sticks ("" where they are in none or in several).
 # Made once, so that a zoom finds the sticks it shows by a binary search
 # and lays out their labels without measuring them again.
 proc ::peakview::labels::plan {sticks font} {
@@ -312,7 +314,12 @@ proc ::peakview::labels::plan {sticks font} {
     set groups {}
     dict for {group items} $byGroup {
         set items [lsort -real -index 1 $items]
-        lappend groups [dict create xs [lmap item $items { lindex $item 1 }] items $items]
+        set texts [dict create]
+        foreach item $items { dict set texts [lindex $item 7] [lrange $item 8 9] }
+        # The tick row all its sticks stand in, where they do.
+        set rows [lsort -unique [lmap item $items { lindex $item 4 }]]
+        lappend groups [dict create xs [lmap item $items { lindex $item 1 }] items $items \
+                            texts $texts row [expr {[llength $rows] == 1 ? [lindex $rows 0] : ""}]]
     }
     return $groups
 }
@@ -377,25 +384,44 @@ proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {firs
         # (Sticks at one x as xmin all count.)
         while {$first > 0 && [lindex $xs $first-1] >= $xmin} { incr first -1 }
         set last [lsearch -sorted -real -bisect $xs $xmax]
+        set shown [lsort -integer -index 0 [lrange [dict get $group items] $first $last]]
+        set row [dict get $group row]
         set rank 0
-        foreach item [lsort -integer -index 0 [lrange [dict get $group items] $first $last]] {
-            lassign $item order x y axis row ceiling h id
-            if {$row ne "" && [llength $rowPixels] > 0} {
-                lassign [lindex $rowPixels $row] py cy
-            } else {
-                set py [expr {$base($axis) + $scale($axis) * $y}]
-                set cy [expr {$ceiling eq "" ? "-Inf" : $base($axis) + $scale($axis) * $ceiling}]
+        if {$row ne "" && [llength $rowPixels] > 0} {
+            # All in one tick row: one foot, one ceiling, one longest label.
+            lassign [lindex $rowPixels $row] py cy
+            set longest [expr {$py - $gap - max($py0, $cy)}]
+            foreach item $shown {
+                lassign $item order x - - - - h id
+                if {$h > $longest} {
+                    incr short
+                } else {
+                    lappend ranked [list [expr {$rank * 10000000 + $order}] $id [expr {$bx + $ax * $x}] \
+                                        $py $height $h $cy]
+                }
+                incr rank
             }
-            incr rank
-            if {$py - $gap - $h < max($py0, $cy)} {
-                incr short
-                continue
+        } else {
+            foreach item $shown {
+                lassign $item order x y axis row ceiling h id
+                if {$row ne "" && [llength $rowPixels] > 0} {
+                    lassign [lindex $rowPixels $row] py cy
+                } else {
+                    set py [expr {$base($axis) + $scale($axis) * $y}]
+                    set cy [expr {$ceiling eq "" ? "-Inf" : $base($axis) + $scale($axis) * $ceiling}]
+                }
+                if {$py - $gap - $h < max($py0, $cy)} {
+                    incr short
+                } else {
+                    lappend ranked [list [expr {$rank * 10000000 + $order}] $id [expr {$bx + $ax * $x}] \
+                                        $py $height $h $cy]
+                }
+                incr rank
             }
-            lappend ranked [list [expr {$rank - 1}] $order $id [expr {$bx + $ax * $x}] $py $height $h $cy]
-            set shown($id) $item
         }
     }
-    set items [lmap r [lsort -integer -index 0 [lsort -integer -index 1 $ranked]] { lrange $r 2 end }]
+    # Ranks first, then the order of the labels: one key.
+    set items [lmap r [lsort -integer -index 0 $ranked] { lrange $r 1 end }]
     # The line on the dropped labels has its place kept before the labels
     # take theirs (it is drawn only where some are dropped).
     set total [expr {[llength $items] + $short}]
@@ -408,7 +434,12 @@ proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {firs
     foreach kept [dict get $result kept] {
         lassign $kept id box
         lassign $box x0 y0 x1 y1
-        lassign $shown($id) - - - - - - - - text colour
+        foreach group $plan {
+            if {[dict exists $group texts $id]} {
+                lassign [dict get $group texts $id] text colour
+                break
+            }
+        }
         $g marker create text -name peakview-label[incr n] -text $text \
             -rotate 90 -anchor center -padx 0 -pady 0 -font $font -foreground $colour \
             -coords [$g invtransform [expr {($x0 + $x1) / 2.0}] [expr {($y0 + $y1) / 2.0}]]
