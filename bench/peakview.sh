@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Times peakview drawing a 100,000-point pattern with five phases of 5000
-# sticks each to a PNG (needs xvfb-run), after building peakpos in build/.
+# sticks each to a PNG (needs xvfb-run), after building peakpos in build/;
+# then its window on that input: one pointer motion, a zoom by box, wheel
+# and pan, each with the labels laid out again (bench/peakview-window.tcl).
 #
 #   bash bench/peakview.sh [RUNS]
 set -euo pipefail
@@ -23,3 +25,9 @@ start=$(date +%s.%N)
 xvfb-run -a true
 end=$(date +%s.%N)
 echo "xvfb-run alone: $(echo "$end - $start" | bc) s"
+echo "the window, plot scripts (no labels), 1000x600:"
+xvfb-run -a -s '-screen 0 1280x1100x24' tclsh bench/peakview-window.tcl build/peakpos "$dir"
+echo "the window, decks with --labels, 1000x600 (five tick rows leave no room for a label):"
+xvfb-run -a -s '-screen 0 1280x1100x24' tclsh bench/peakview-window.tcl build/peakpos "$dir" --labels
+echo "the window, decks with --labels, 1000x1000:"
+xvfb-run -a -s '-screen 0 1280x1100x24' tclsh bench/peakview-window.tcl build/peakpos "$dir" --labels 1000x1000

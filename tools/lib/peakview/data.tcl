@@ -109,6 +109,7 @@ proc ::peakview::data::viaLibxy {path limitMs} {
     }
     set pattern [fromBytes [encoding convertto utf-8 [dict get $made out]] $path]
     dict set pattern format xyconv
+    dict set pattern wavelengths [wavelengths $text]
     return $pattern
 }
 
@@ -193,4 +194,22 @@ proc ::peakview::data::plain {text source} {
     }
     return [dict create source $source format plain x $xs y $ys \
                 sigma [expr {$allSigma ? $sigmas : {}}]]
+}
+
+# Returns the wavelengths that xyconv's metadata lines in TEXT state (as
+# "# WL1: 1.540600"; the names differ by format): a dict with alpha1 and,
+# where stated, alpha2, in Å; empty where no plausible one is stated.
+proc ::peakview::data::wavelengths {text} {
+    set found [dict create]
+    foreach {key names} {alpha1 {WL1 ALPHA1 KALPHA1 WAVELENGTH USEDWAVELENGTH} alpha2 {WL2 ALPHA2 KALPHA2}} {
+        foreach name $names {
+            if {[regexp -nocase -line "^#\\s*${name}\\s*\[:=\]\\s*(\\S+)\\s*\$" $text -> value]
+                && [string is double -strict $value] && $value >= 0.05 && $value <= 50} {
+                dict set found $key [expr {double($value)}]
+                break
+            }
+        }
+    }
+    if {![dict exists $found alpha1]} { return {} }
+    return $found
 }

@@ -12,18 +12,22 @@ namespace eval ::peakview::labels {
 }
 
 # Returns the label of a reflection: its indices separated by blanks
-# ("1 1 0", "-2 1 3").
-proc ::peakview::labels::text {h k l} {
+# ("1 1 0", "-2 1 3"), and its INTENSITY where it is known and not 0, to
+# the unit ("2 0 0 (100)").
+proc ::peakview::labels::text {h k l {intensity ""}} {
+    if {$intensity ne "" && $intensity > 0} {
+        return [format "%s %s %s (%.0f)" $h $k $l $intensity]
+    }
     return "$h $k $l"
 }
 
-# Returns the sticks (dicts with at least the keys group, tt and mult, and
-# forbidden 1 for a forbidden stick) sorted in the order their labels are
-# placed: within a group (a phase), the allowed sticks before the
-# forbidden ones, and among those the lower 2-theta first, except that in
-# a group whose multiplicities are known (mult not empty, from peakhkl's
-# table) the higher multiplicity comes first and the lower 2-theta breaks
-# ties. Groups take turns: the
+# Returns the sticks (dicts with at least the keys group, tt and mult,
+# where known intensity, and forbidden 1 for a forbidden stick) sorted in
+# the order their labels are placed: within a group (a phase), the allowed
+# sticks before the forbidden ones, then the stronger first where the
+# intensities are known (intensity not empty, from peakhkl's table), then
+# the higher multiplicity where known (mult not empty), and the lower
+# 2-theta breaks ties. Groups take turns: the
 # first stick of every group, then the second of every group, and so on,
 # so that a crowded phase cannot take every place from another.
 proc ::peakview::labels::order {sticks} {
@@ -32,14 +36,17 @@ proc ::peakview::labels::order {sticks} {
     foreach stick $sticks {
         set mult [dict get $stick mult]
         set forbidden [expr {[dict exists $stick forbidden] && [dict get $stick forbidden]}]
+        set strength [expr {[dict exists $stick intensity] ? [dict get $stick intensity] : ""}]
         lappend keyed [list [dict get $stick group] $forbidden [expr {$mult eq "" ? 0 : -$mult}] \
-                           [dict get $stick tt] $i]
+                           [dict get $stick tt] $i [expr {$strength eq "" ? 0.0 : -$strength}]]
         incr i
     }
     # lsort is stable: sorting by the least significant key first leaves
-    # each group sorted by kind, then multiplicity, then 2-theta.
+    # each group sorted by kind, then intensity, then multiplicity, then
+    # 2-theta.
     set keyed [lsort -real -index 3 $keyed]
     set keyed [lsort -integer -index 2 $keyed]
+    set keyed [lsort -real -index 5 $keyed]
     set keyed [lsort -integer -index 1 $keyed]
     set keyed [lsort -dictionary -index 0 $keyed]
     set ranked {}
@@ -84,6 +91,23 @@ proc ::peakview::labels::columns {box pad} {
 # every box of TAKEN (title, legend) and from every label kept before it;
 # the first place that does is its place, else it is dropped.
 proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
+    set items [lmap stick [order $sticks] {
+        list [dict get $stick id] [dict get $stick x] [dict get $stick y] [dict get $stick w] \
+            [dict get $stick h] [expr {[dict exists $stick ceiling] ? [dict get $stick ceiling] : "-Inf"}]
+    }]
+    return [place $items $taken $bounds $tiers $gap]
+}
+
+# Returns what layout returns, for ITEMS in the order their labels are
+# placed, each {id x y w h ceiling} (ceiling -Inf for none).
+#
+# Where the sticks crowd, most labels find their places taken; a label
+# whose lowest place is beside a label kept there before, of the same
+# width and with its foot on the same row (the tick row of its phase), is
+# known to be blocked there from the nearest such label alone, found by a
+# binary search: the place is tested box by box only where that does not
+# tell.
+proc ::peakview::labels::place {items taken bounds tiers gap} {
     variable column
     lassign $bounds bx0 by0 bx1 by1
     # The boxes placed so far (taken ones first), by the columns they
@@ -94,23 +118,36 @@ proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
             lappend placed($c) $box
         }
     }
+    # The centres of the labels kept in their lowest place, in ascending
+    # order, by their foot and width.
+    array set centres {}
     set kept {}
     set dropped 0
-    foreach stick [order $sticks] {
-        dict with stick {}
+    foreach item $items {
+        lassign $item id x y w h ceiling
         set x0 [expr {$x - $w / 2.0}]
         set x1 [expr {$x0 + $w}]
-        set top [expr {[dict exists $stick ceiling] ? max($by0, [dict get $stick ceiling]) : $by0}]
+        set top [expr {max($by0, $ceiling)}]
         set found ""
+        set cols ""
         if {$x0 >= $bx0 && $x1 <= $bx1} {
-            set cols [columns [list $x0 0 $x1 0] $gap]
             for {set t 0} {$t < $tiers && $found eq ""} {incr t} {
                 set y1 [expr {$y - $gap - $t * ($h + 5 * $gap)}]
                 set y0 [expr {$y1 - $h}]
                 if {$y0 < $top || $y1 > $by1} {
                     continue
                 }
+                if {$t == 0 && [info exists centres($y,$w)]} {
+                    set cs $centres($y,$w)
+                    set i [lsearch -sorted -real -bisect $cs $x]
+                    set reach [expr {$w + $gap}]
+                    if {($i >= 0 && $x - [lindex $cs $i] < $reach)
+                        || ($i + 1 < [llength $cs] && [lindex $cs $i+1] - $x < $reach)} {
+                        continue
+                    }
+                }
                 set found [list $x0 $y0 $x1 $y1]
+                if {$cols eq ""} { set cols [columns [list $x0 0 $x1 0] $gap] }
                 foreach c $cols {
                     if {![info exists placed($c)]} {
                         continue
@@ -136,6 +173,11 @@ proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
         foreach c $cols {
             lappend placed($c) $found
         }
+        if {$t == 1} {
+            # (t has gone one past the tier the label was placed in.)
+            set cs [expr {[info exists centres($y,$w)] ? $centres($y,$w) : {}}]
+            set centres($y,$w) [linsert $cs [expr {[lsearch -sorted -real -bisect $cs $x] + 1}] $x]
+        }
         lappend kept [list $id $found]
     }
     return [dict create kept $kept dropped $dropped]
@@ -147,7 +189,9 @@ proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
 # stands over the top of its stick, or in a tick row under the measured
 # pattern over the top of the row (a forbidden tick is the shorter), in
 # the phase's own colour (its lighter tint is too pale for text); sticks
-# whose indices are unknown get none.
+# whose indices are unknown get none. A stick drawn alone with its
+# intensity known has it in its label; a tick row's band has no room for
+# it.
 proc ::peakview::labels::sticks {phases layout which} {
     set elements [dict create]
     foreach e [dict get $layout elements] {
@@ -178,6 +222,7 @@ proc ::peakview::labels::sticks {phases layout which} {
         }
         set hkls [dict get $phase hkl]
         set mults [dict get $phase multiplicity]
+        set strengths [expr {[dict exists $phase intensity] ? [dict get $phase intensity] : {}}]
         foreach kind $kinds {
             if {![dict exists $elements $kind$k]} {
                 continue
@@ -189,11 +234,14 @@ proc ::peakview::labels::sticks {phases layout which} {
                 }
                 set stick [dict create id $k.$kind.$i x $x \
                     y [expr {$rowTop eq "" ? [dict get $tops $x] : $rowTop}] \
-                    axis [dict get $e axis] text [text {*}[lindex $hkls $i]] \
+                    axis [dict get $e axis] \
+                    text [text {*}[lindex $hkls $i] [expr {[dict exists $e ceiling] ? "" : [lindex $strengths $i]}]] \
                     colour [dict get $phase colour] group $k tt [lindex [dict get $phase tt] $i] \
-                    mult [lindex $mults $i] forbidden [expr {$kind eq "extinct"}]]
+                    mult [lindex $mults $i] intensity [lindex $strengths $i] \
+                    forbidden [expr {$kind eq "extinct"}]]
                 if {[dict exists $e ceiling]} {
                     dict set stick ceiling [dict get $e ceiling]
+                    dict set stick row $k
                 }
                 lappend found $stick
             }
@@ -230,26 +278,78 @@ proc ::peakview::labels::note {dropped total} {
 # stick's position and the top of its mark, in the coordinates of the x
 # axis and of the axis named by the key axis, y where it is absent), text,
 # colour, group, tt and mult, and where it has one ceiling (in the same y
-# coordinates). Labels stand upright (rotated a quarter
+# coordinates). Where ROWS (the tick rows' geometry from
+# peakview::plot::rowGeometry) is given, a stick with the key row takes
+# its y and its ceiling from its row there, as the rows stand after a
+# zoom. Labels stand upright (rotated a quarter
 # turn, as powder plots label their tick marks), in FONT. They keep within
 # the plot area and clear of the title, of the legend and of the line that
 # says how many were dropped, drawn in the top left corner of the plot
 # area where there are any. Sticks outside the shown x range take part in
 # nothing.
-proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
-    foreach marker [$g marker names peakview-label*] {
-        $g marker delete $marker
+proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2} {rows {}}} {
+    return [drawPlan $g [plan $sticks $font] $font $tiers $gap $rows]
+}
+
+# Returns the sticks of STICKS (as for draw) made ready for drawPlan in
+# FONT: a list of groups, each a dict {xs LIST items LIST texts DICT row
+# ROW}, its sticks in ascending x (xs their x) and each item {order x y
+# axis row ceiling h id text colour}, order its place in the order of the
+# labels (see order), h the label's length in pixels, row and ceiling ""
+# where there is none; texts gives each id's {text colour}, row the tick
+# row of all the group's sticks ("" where they are in none or in several).
+# Made once, so that a zoom finds the sticks it shows by a binary search
+# and lays out their labels without measuring them again.
+proc ::peakview::labels::plan {sticks font} {
+    set byGroup [dict create]
+    set k 0
+    foreach stick [order $sticks] {
+        dict lappend byGroup [dict get $stick group] [list [incr k] [dict get $stick x] [dict get $stick y] \
+            [expr {[dict exists $stick axis] ? [dict get $stick axis] : "y"}] \
+            [expr {[dict exists $stick row] ? [dict get $stick row] : ""}] \
+            [expr {[dict exists $stick ceiling] ? [dict get $stick ceiling] : ""}] \
+            [width $font [dict get $stick text]] [dict get $stick id] [dict get $stick text] \
+            [dict get $stick colour]]
     }
+    set groups {}
+    dict for {group items} $byGroup {
+        set items [lsort -real -index 1 $items]
+        set texts [dict create]
+        foreach item $items { dict set texts [lindex $item 7] [lrange $item 8 9] }
+        # The tick row all its sticks stand in, where they do.
+        set rows [lsort -unique [lmap item $items { lindex $item 4 }]]
+        lappend groups [dict create xs [lmap item $items { lindex $item 1 }] items $items \
+                            texts $texts row [expr {[llength $rows] == 1 ? [lindex $rows 0] : ""}]]
+    }
+    return $groups
+}
+
+# Returns the layout result of the labels of PLAN (from plan) that it
+# draws on G, as draw does. FIRST is false where G has been laid out anew
+# since it was first drawn (after a zoom): one redraw less.
+proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {first 1}} {
+    # The labels before go first, so that the redraw below does not draw
+    # them again (rotated text is slow to draw).
+    $g marker delete {*}[$g marker names peakview-label*]
     # BLT lays a graph out anew, a few pixels differently from its first
     # layout, once an axis or a marker changes: have it do so now, so that
     # the labels are measured on the layout that is drawn.
-    $g axis configure x -min [$g axis cget x -min]
+    if {$first} { $g axis configure x -min [$g axis cget x -min] }
     update idletasks
     lassign [$g axis limits x] xmin xmax
     lassign [$g axis limits y] ymin ymax
     lassign [$g transform $xmin $ymax] px0 py0
     lassign [$g transform $xmax $ymin] px1 py1
     set bounds [list $px0 $py0 $px1 $py1]
+    # The axes are linear: a stick's pixel is a product and a sum.
+    set ax [expr {($px1 - $px0) / double($xmax - $xmin)}]
+    set bx [expr {$px0 - $ax * $xmin}]
+    foreach axis {y y2} {
+        lassign [$g axis limits $axis] lo hi
+        set a0 [$g axis transform $axis $lo]
+        set scale($axis) [expr {$hi == $lo ? 0.0 : ([$g axis transform $axis $hi] - $a0) / double($hi - $lo)}]
+        set base($axis) [expr {$a0 - $scale($axis) * $lo}]
+    }
     set taken {}
     lassign [$g extents legend] lx ly lw lh
     if {$lw > 0 && $lh > 0} {
@@ -261,40 +361,87 @@ proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
         set cx [expr {([winfo width $g] - $tw) / 2.0}]
         lappend taken [list $cx 0 [expr {$cx + $tw}] [$g extents topmargin]]
     }
+    # Upright: the width on the screen is the line height.
     set height [font metrics $font -linespace]
-    set shown {}
-    set texts [dict create]
-    foreach stick $sticks {
-        if {[dict get $stick x] < $xmin || [dict get $stick x] > $xmax} {
-            continue
+    # Each tick row's top and ceiling in pixels, as the rows stand now.
+    set rowPixels {}
+    if {[llength $rows] > 0} {
+        foreach place [dict get $rows rows] {
+            lassign $place top - ceiling
+            lappend rowPixels [list [expr {$base(y) + $scale(y) * $top}] [expr {$base(y) + $scale(y) * $ceiling}]]
         }
-        set axis [expr {[dict exists $stick axis] ? [dict get $stick axis] : "y"}]
-        dict set stick x [$g axis transform x [dict get $stick x]]
-        dict set stick y [$g axis transform $axis [dict get $stick y]]
-        if {[dict exists $stick ceiling]} {
-            dict set stick ceiling [$g axis transform $axis [dict get $stick ceiling]]
-        }
-        # Upright: the width on the screen is the line height.
-        dict set stick w $height
-        dict set stick h [width $font [dict get $stick text]]
-        dict set texts [dict get $stick id] $stick
-        lappend shown $stick
     }
+    # The sticks shown, each group in its order, ranked within it; the
+    # groups take turns.
+    set ranked {}
+    # A label too long for the room above its stick in its lowest place
+    # has no higher one either: dropped before the layout.
+    set short 0
+    foreach group $plan {
+        set xs [dict get $group xs]
+        set first [lsearch -sorted -real -bisect $xs $xmin]
+        if {$first < 0 || [lindex $xs $first] < $xmin} { incr first }
+        # (Sticks at one x as xmin all count.)
+        while {$first > 0 && [lindex $xs $first-1] >= $xmin} { incr first -1 }
+        set last [lsearch -sorted -real -bisect $xs $xmax]
+        set shown [lsort -integer -index 0 [lrange [dict get $group items] $first $last]]
+        set row [dict get $group row]
+        set rank 0
+        if {$row ne "" && [llength $rowPixels] > 0} {
+            # All in one tick row: one foot, one ceiling, one longest label.
+            lassign [lindex $rowPixels $row] py cy
+            set longest [expr {$py - $gap - max($py0, $cy)}]
+            foreach item $shown {
+                lassign $item order x - - - - h id
+                if {$h > $longest} {
+                    incr short
+                } else {
+                    lappend ranked [list [expr {$rank * 10000000 + $order}] $id [expr {$bx + $ax * $x}] \
+                                        $py $height $h $cy]
+                }
+                incr rank
+            }
+        } else {
+            foreach item $shown {
+                lassign $item order x y axis row ceiling h id
+                if {$row ne "" && [llength $rowPixels] > 0} {
+                    lassign [lindex $rowPixels $row] py cy
+                } else {
+                    set py [expr {$base($axis) + $scale($axis) * $y}]
+                    set cy [expr {$ceiling eq "" ? "-Inf" : $base($axis) + $scale($axis) * $ceiling}]
+                }
+                if {$py - $gap - $h < max($py0, $cy)} {
+                    incr short
+                } else {
+                    lappend ranked [list [expr {$rank * 10000000 + $order}] $id [expr {$bx + $ax * $x}] \
+                                        $py $height $h $cy]
+                }
+                incr rank
+            }
+        }
+    }
+    # Ranks first, then the order of the labels: one key.
+    set items [lmap r [lsort -integer -index 0 $ranked] { lrange $r 1 end }]
     # The line on the dropped labels has its place kept before the labels
     # take theirs (it is drawn only where some are dropped).
-    set total [llength $shown]
+    set total [expr {[llength $items] + $short}]
     set widest [font measure $font [note $total $total]]
     lappend taken [list [expr {$px0 + 4}] [expr {$py0 + 4}] [expr {$px0 + 4 + $widest}] \
                        [expr {$py0 + 4 + $height}]]
-    set result [layout $shown $taken $bounds $tiers $gap]
+    set result [place $items $taken $bounds $tiers $gap]
+    dict incr result dropped $short
     set n 0
     foreach kept [dict get $result kept] {
         lassign $kept id box
         lassign $box x0 y0 x1 y1
-        set stick [dict get $texts $id]
-        $g marker create text -name peakview-label[incr n] -text [dict get $stick text] \
-            -rotate 90 -anchor center -padx 0 -pady 0 -font $font \
-            -foreground [dict get $stick colour] \
+        foreach group $plan {
+            if {[dict exists $group texts $id]} {
+                lassign [dict get $group texts $id] text colour
+                break
+            }
+        }
+        $g marker create text -name peakview-label[incr n] -text $text \
+            -rotate 90 -anchor center -padx 0 -pady 0 -font $font -foreground $colour \
             -coords [$g invtransform [expr {($x0 + $x1) / 2.0}] [expr {($y0 + $y1) / 2.0}]]
     }
     set dropped [dict get $result dropped]
@@ -307,18 +454,22 @@ proc ::peakview::labels::draw {g sticks font {tiers 2} {gap 2}} {
 }
 
 # Returns nothing; in the window, draws the labels of STICKS on G in FONT
-# again whenever the graph changes size or a button changes the zoom,
-# once the change is done.
+# again whenever the graph changes size, and whenever later is called (by
+# the zoom, once the new limits are set), with the tick rows where the
+# plot last placed them (peakview::plot::rows).
 proc ::peakview::labels::follow {g sticks font} {
     variable following
-    set following($g) [list $sticks $font]
-    foreach event {<Configure> <ButtonRelease-1> <ButtonRelease-3>} {
-        bind $g $event +[list ::peakview::labels::later $g]
+    set following($g) [list [plan $sticks $font] $font]
+    # (Once: the sticks change when the intensities are switched.)
+    set script [list ::peakview::labels::later $g]
+    if {[string first $script [bind $g <Configure>]] < 0} {
+        bind $g <Configure> +$script
     }
 }
 
 # Returns nothing; draws the labels of G that follow is keeping, at the
-# next idle moment (once for any number of calls before it).
+# next idle moment (once for any number of calls before it), after the
+# graph's own redraw for the change that called it.
 proc ::peakview::labels::later {g} {
     variable pending
     if {[info exists pending($g)]} {
@@ -329,7 +480,9 @@ proc ::peakview::labels::later {g} {
         variable pending
         unset pending($g)
         if {[winfo exists $g]} {
-            draw $g {*}$following($g)
+            lassign $following($g) plan font
+            set rows [expr {[info exists ::peakview::plot::rows($g)] ? $::peakview::plot::rows($g) : {}}]
+            drawPlan $g $plan $font 2 2 $rows 0
         }
     } ::peakview::labels} $g]]
 }

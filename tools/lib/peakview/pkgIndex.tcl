@@ -1,9 +1,10 @@
 # The peakview library: one package per concern. The data reader, the
-# phases, their sources, the readout and the label layout need neither Tk
-# nor BLT; the plot and the drawing of the labels need both.
+# phases, their sources, the readout, the intensities and the label
+# layout need neither Tk nor BLT; the plot, the drawing of the labels and
+# the window's zoom need both.
 set version 1.1
 package ifneeded peakview $version [list package provide peakview $version]
-foreach concern {guard data phases sources readout labels plot} {
+foreach concern {guard data phases sources readout strength labels plot view} {
     package ifneeded peakview::$concern $version \
         "[list source [file join $dir $concern.tcl]]; [list package provide peakview::$concern $version]"
 }

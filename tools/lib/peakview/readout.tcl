@@ -2,68 +2,131 @@
 # of them. The window calls these with the pointer's position; the tests
 # call them without a window.
 #
-#   peakview::readout::near PHASES X TOLERANCE     the sticks within TOLERANCE of X
+#   peakview::readout::prepare PHASES                the sticks sorted by 2θ, for near
+#   peakview::readout::near PHASES X TOLERANCE ?PREPARED?   the sticks within TOLERANCE of X
 #   peakview::readout::describe STICK               one line of text for a stick
-#   peakview::readout::pointer X Y                  the pointer's own line
+#   peakview::readout::pointer X Y ?WAVELENGTH?     the pointer's own line
+#   peakview::readout::line POINTER STICKS ?MOST?   the status line: pointer, nearest sticks
 
-namespace eval ::peakview::readout {}
+namespace eval ::peakview::readout {
+    # The sticks a status line names before "and N more".
+    variable most 5
+}
+
+# Returns, for each phase of PHASES, a dict {xs LIST refs LIST}: the x of
+# its sticks, allowed and forbidden, in ascending order, and for each the
+# pair {kind k} (k its position among the phase's sticks of that kind).
+proc ::peakview::readout::prepare {phases} {
+    set prepared {}
+    foreach phase $phases {
+        set all {}
+        foreach kind {allowed extinct} {
+            set k -1
+            foreach sx [dict get $phase $kind x] {
+                lappend all [list $sx $kind [incr k]]
+            }
+        }
+        set all [lsort -real -index 0 $all]
+        lappend prepared [dict create xs [lmap s $all { lindex $s 0 }] \
+                              refs [lmap s $all { lrange $s 1 2 }]]
+    }
+    return $prepared
+}
 
 # Returns the sticks of PHASES whose x lies within TOLERANCE (in degrees)
 # of X, nearest first: one dict per stick with phase (the name word),
 # colour, kind (allowed or extinct), x (where it is drawn), index (its
 # position in the phase's lists, "" when unmatched), tt and d (the lists'
-# own text, "" when unmatched), hkl and multiplicity (from a phase whose
-# indices are known, else "") and distance. Reflections at one 2θ are
-# each a stick of their own, all listed.
-proc ::peakview::readout::near {phases x tolerance} {
+# own text, "" when unmatched), hkl, multiplicity and intensity (from a
+# phase whose indices are known, else "") and distance. Reflections at one
+# 2θ are each a stick of their own, all listed. PREPARED is what prepare
+# returns for PHASES (made here when not given): a binary search finds the
+# sticks, so that the cost does not grow with their number.
+proc ::peakview::readout::near {phases x tolerance {prepared ""}} {
+    if {$prepared eq ""} { set prepared [prepare $phases] }
     set found {}
-    foreach phase $phases {
-        foreach kind {allowed extinct} {
-            set sticks [dict get $phase $kind]
-            set indices [dict get $sticks index]
-            set hkls [expr {[dict exists $phase hkl] ? [dict get $phase hkl] : {}}]
-            set mults [expr {[dict exists $phase multiplicity] ? [dict get $phase multiplicity] : {}}]
-            set k -1
-            foreach sx [dict get $sticks x] {
-                incr k
-                set distance [expr {abs($sx - $x)}]
-                if {$distance > $tolerance} continue
-                set index [lindex $indices $k]
-                lappend found [dict create phase [dict get $phase name] \
-                    colour [dict get $phase colour] kind $kind x $sx index $index \
-                    tt [lindex [dict get $phase tt] $index] d [lindex [dict get $phase d] $index] \
-                    hkl [expr {$index eq "" ? "" : [lindex $hkls $index]}] \
-                    multiplicity [expr {$index eq "" ? "" : [lindex $mults $index]}] \
-                    distance $distance]
+    foreach phase $phases sorted $prepared {
+        set xs [dict get $sorted xs]
+        set n [llength $xs]
+        if {$n == 0} continue
+        # The first stick at or above X minus the tolerance.
+        set first [lsearch -sorted -real -bisect $xs [expr {$x - $tolerance}]]
+        if {$first < 0 || [lindex $xs $first] < $x - $tolerance} { incr first }
+        foreach key {hkl multiplicity intensity} {
+            set known($key) [expr {[dict exists $phase $key] ? [dict get $phase $key] : {}}]
+        }
+        for {set s $first} {$s < $n && [lindex $xs $s] <= $x + $tolerance} {incr s} {
+            lassign [lindex [dict get $sorted refs] $s] kind k
+            set sx [lindex $xs $s]
+            set index [lindex [dict get $phase $kind index] $k]
+            set stick [dict create phase [dict get $phase name] colour [dict get $phase colour] \
+                           kind $kind x $sx index $index distance [expr {abs($sx - $x)}]]
+            foreach key {tt d} {
+                dict set stick $key [expr {$index eq "" ? "" : [lindex [dict get $phase $key] $index]}]
             }
+            foreach key {hkl multiplicity intensity} {
+                dict set stick $key [expr {$index eq "" ? "" : [lindex $known($key) $index]}]
+            }
+            lappend found [list [dict get $stick distance] $stick]
         }
     }
-    return [lsort -command [list apply {{a b} {
-        expr {[dict get $a distance] < [dict get $b distance] ? -1 : [dict get $a distance] > [dict get $b distance]}
-    }}] $found]
+    return [lmap pair [lsort -real -index 0 $found] { lindex $pair 1 }]
 }
 
 # Returns one line on STICK (a dict from near): its phase, its h k l
-# where known (with the multiplicity where peakhkl gave it), 2θ and d.
+# where known (with the multiplicity where peakhkl gave it), 2θ to 0.001°,
+# d to 0.0001 Å and the intensity to 0.1 where known.
 proc ::peakview::readout::describe {stick} {
     set name [dict get $stick phase]
     set text "[expr {$name eq "" ? "(unnamed)" : $name}]"
     if {[dict get $stick kind] eq "extinct"} { append text " (forbidden)" }
     if {[dict get $stick index] eq ""} {
-        return "$text: stick at 2θ [format %.4f [dict get $stick x]]°"
+        return "$text: stick at 2θ [format %.3f [dict get $stick x]]°"
     }
     append text ": "
     if {[dict exists $stick hkl] && [dict get $stick hkl] ne ""} {
         append text [dict get $stick hkl]
         if {[dict get $stick multiplicity] ne ""} {
-            append text " (multiplicity [dict get $stick multiplicity])"
+            append text " ×[dict get $stick multiplicity]"
         }
         append text ", "
     }
-    return "${text}2θ [string trim [dict get $stick tt]]°, d [string trim [dict get $stick d]] Å"
+    append text "2θ [figure %.3f [dict get $stick tt]]°, d [figure %.4f [dict get $stick d]] Å"
+    if {[dict exists $stick intensity] && [dict get $stick intensity] ne ""} {
+        append text ", I [format %.1f [dict get $stick intensity]]"
+    }
+    return $text
 }
 
-# Returns the readout of the pointer at X (2θ) and Y (intensity).
-proc ::peakview::readout::pointer {x y} {
-    return [format "2θ %.4f°  intensity %.6g" $x $y]
+# Returns the number TEXT (as a plot script writes it) in FORMAT, or TEXT
+# as it stands where it is no number Tcl formats (NaN, Inf).
+proc ::peakview::readout::figure {format text} {
+    if {[catch {format $format [string trim $text]} result]} { return [string trim $text] }
+    return $result
+}
+
+# Returns the readout of the pointer at X (2θ): 2θ to 0.001°, with d for
+# the WAVELENGTH (Å, "" for none) and the intensity Y where it is given
+# ("" inside the tick rows, where no intensity is read).
+proc ::peakview::readout::pointer {x {y ""} {wavelength ""}} {
+    set text [format "2θ %.3f°" $x]
+    if {$wavelength ne "" && $x > 0 && $x < 180} {
+        append text [format "  d %.4f Å" [expr {$wavelength / (2.0 * sin($x * acos(-1) / 360.0))}]]
+    }
+    if {$y ne ""} {
+        append text [format "  intensity %.1f" $y]
+    }
+    return $text
+}
+
+# Returns the status line: the POINTER's line, then the nearest MOST of
+# STICKS (dicts from near, nearest first) and how many more there are.
+proc ::peakview::readout::line {pointer sticks {most ""}} {
+    if {$most eq ""} { set most $::peakview::readout::most }
+    if {[llength $sticks] == 0} { return $pointer }
+    set text "$pointer    [join [lmap s [lrange $sticks 0 [expr {$most - 1}]] { describe $s }] "; "]"
+    if {[llength $sticks] > $most} {
+        append text "; and [expr {[llength $sticks] - $most}] more"
+    }
+    return $text
 }

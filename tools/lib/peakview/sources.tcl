@@ -16,10 +16,13 @@ package require peakview::phases
 package require peakview::guard
 
 namespace eval ::peakview::sources {
-    namespace export kind locate run tt_limit read_table match load data_end phases
-    # The header lines of the two tables, exactly as the tools write them.
+    namespace export kind locate run tt_limit read_table match load data_end phases waves
+    # The header lines of the tables, exactly as the tools write them:
+    # peakhkl's with the intensities of a crystal's atoms, or without
+    # (an older peakhkl).
     variable checkHeader "i\th\tk\tl\td\t2theta\textinct"
-    variable hklHeader "h\tk\tl\td\t2theta\tmultiplicity\textinct"
+    variable hklHeader "h\tk\tl\td\t2theta\tmultiplicity\textinct\tF2\tintensity"
+    variable oldHklHeader "h\tk\tl\td\t2theta\tmultiplicity\textinct"
     # The largest phase file read: a CIF of a large structure runs to a few
     # MiB, the plot script of 5000 reflections to under one.
     variable phaseMax [expr {64 << 20}]
@@ -267,10 +270,12 @@ proc ::peakview::sources::from_deck {what deck peakpos {limitMs 5000}} {
 
 # Returns the phase from the CIF in the file CIF (WHAT names it): as
 # from_deck, for the deck that peakhkl writes with the wavelength WAVE and
-# the 2-theta limit TTMAX, with each row extended by the multiplicity of
-# peakhkl's table: {h k l d 2theta extinct multiplicity}.
+# the 2-theta limit TTMAX, with each row extended by the multiplicity and
+# the intensity of peakhkl's table: {h k l d 2theta extinct multiplicity
+# intensity}, the intensity "" where the table has none.
 proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs 5000}} {
     variable hklHeader
+    variable oldHklHeader
     if {$wave eq ""} {
         fail "$what is a CIF: give --wave, a wavelength in \u00c5 or a line such as CuKa1"
     }
@@ -293,7 +298,9 @@ proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs
         catch {close $deckchan}
         file delete $tablepath $deckpath
     }
-    set hkl [read_table "$what: peakhkl --table" $table $hklHeader]
+    set header $hklHeader
+    if {[lindex [split $table \n] 0] eq $oldHklHeader} { set header $oldHklHeader }
+    set hkl [read_table "$what: peakhkl --table" $table $header]
     set rows [dict get $phase reflections]
     if {[llength $hkl] != [llength $rows]} {
         fail "$what: peakhkl's table lists [llength $hkl] reflections, its deck [llength $rows]"
@@ -304,7 +311,12 @@ proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs
             fail "$what: peakhkl's table has [lrange $own 0 2] where its deck has\
                   [lrange $row 0 2]"
         }
-        lappend joined [linsert $row end [lindex $own 5]]
+        set intensity [lindex $own 8]
+        if {$intensity eq "-"} { set intensity "" }
+        if {$intensity ne "" && ![string is double -strict $intensity]} {
+            fail "$what: peakhkl's table gives [lrange $own 0 2] the intensity \"$intensity\""
+        }
+        lappend joined [linsert $row end [lindex $own 5] $intensity]
     }
     set made [split [string trimright [dict get $made err]] \n]
     dict set phase kind cif
@@ -371,8 +383,11 @@ proc ::peakview::sources::data_end {pattern} {
 # coloured in order: each the record of its plot script, with three more
 # keys, all in the order of the script's lists: kind (script, deck or cif),
 # hkl (each reflection's "h k l"; empty for a plot script, whose indices
-# are unknown), multiplicity (each from peakhkl's table; empty elsewhere)
-# and warnings (what peakpos --check and peakhkl said). OPTIONS is a dict
+# are unknown), multiplicity and intensity (each from peakhkl's table, ""
+# where it has none; empty lists elsewhere) and warnings (what peakpos
+# --check and peakhkl said). Where the table says which reflections are
+# forbidden, each stick takes its reflection by that flag, so that an
+# allowed and a forbidden reflection at one 2θ keep their own h k l. OPTIONS is a dict
 # as for load, without datamax, and with limit (the plot script's time
 # limit in ms); PATTERN the measured pattern ({} for none), whose upper
 # end is a CIF's 2-theta limit where --tt-max is not given.
@@ -387,13 +402,51 @@ proc ::peakview::sources::phases {args options pattern} {
         set rows [dict get $source reflections]
         if {[dict get $source kind] ne "script"} {
             match $what [dict get $phase tt] $rows 4
+            set phase [by_flag $phase [lmap row $rows { lindex $row 5 }]]
         }
         dict set phase kind [dict get $source kind]
         dict set phase hkl [lmap row $rows { join [lrange $row 0 2] " " }]
         dict set phase multiplicity [lmap row $rows { lindex $row 6 }]
+        dict set phase intensity [lmap row $rows { lindex $row 7 }]
         dict set phase warnings [dict get $source warnings]
         dict set phase colour [::peakview::phases::colour [llength $records]]
         lappend records $phase
     }
     return $records
+}
+
+# Returns PHASE with its sticks given their list entries by FLAGS (each
+# entry's extinct flag, 0 or 1, from the tool's table): the allowed sticks,
+# in their order, take the shown entries flagged 0, the forbidden ones
+# those flagged 1. The position of a stick alone cannot tell an allowed
+# from a forbidden reflection at the same 2θ. PHASE is returned as it is
+# where the counts do not agree.
+proc ::peakview::sources::by_flag {phase flags} {
+    set shown [lsort -integer [concat [dict get $phase allowed index] [dict get $phase extinct index]]]
+    set allowed {}
+    set extinct {}
+    foreach i $shown {
+        if {[lindex $flags $i] eq "1"} { lappend extinct $i } else { lappend allowed $i }
+    }
+    if {[llength $allowed] != [dict get $phase nallowed] || [llength $extinct] != [dict get $phase nextinct]} {
+        return $phase
+    }
+    dict set phase allowed index $allowed
+    dict set phase extinct index $extinct
+    return $phase
+}
+
+# Returns the named wavelengths that PEAKHKL knows, a dict from each name
+# as peakhkl spells it to its value in Å ("peakhkl --waves").
+proc ::peakview::sources::waves {peakhkl} {
+    set result [run $peakhkl --waves]
+    if {[dict get $result status] != 0} {
+        fail "peakhkl --waves: [refusal peakhkl $result]"
+    }
+    set named [dict create]
+    foreach line [split [string trim [dict get $result out]] \n] {
+        lassign [split $line \t] name value
+        if {[string is double -strict $value]} { dict set named $name $value }
+    }
+    return $named
 }
