@@ -132,7 +132,8 @@ CifCrystal read_cif(const std::string& path, const std::string& block_name) {
     // file gives them.
     if (symmetry->symbol.empty() && hm && printable(hm->text)) symmetry->symbol = hm->text;
     const std::string cell_where = path + ":" + std::to_string(cell_line) + ": _cell_*";
-    return {make_crystal(cell, std::move(*symmetry), cell_where), block->name};
+    Crystal crystal = make_crystal(cell, std::move(*symmetry), cell_where);
+    return {std::move(crystal), block->name, read_atoms(*block, path)};
 }
 
 } // namespace peakhkl
