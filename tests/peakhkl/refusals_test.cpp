@@ -222,9 +222,9 @@ TEST(Refuses, TooManyWithinASecondAndTheLimitItNamesHolds) {
     using Args = std::vector<std::string>;
     std::vector<Args> cases{
         // d_min far below anything that fits: a huge box, a thin oblique cell.
-        Args{"--cell", "2", "300", "2", "30", "30", "30", "--sg", "P1", "--wave", "0.0001",
-             "--d-min", "1e-6"},
-        Args{"--cell", "500", "500", "500", "90", "90", "90", "--sg", "225", "--wave", "1e-30",
+        Args{"--cell", "2", "300", "2", "30", "30", "30", "--sg", "P1", "--wave", "1", "--d-min",
+             "1e-6"},
+        Args{"--cell", "500", "500", "500", "90", "90", "90", "--sg", "225", "--wave", "0.05",
              "--tt-max", "179"},
         Args{"--cell", "50", "60", "70", "80", "85", "95", "--sg", "P 1", "--wave", "CuKa1"},
         Args{"--cell", "40", "50", "60", "90", "100", "90", "--sg", "P 21/c", "--wave", "CuKa1",
