@@ -24,10 +24,10 @@ std::string table_text(const std::vector<Reflection>& list, double wave,
         if (strengths == nullptr)
             std::snprintf(row + n, sizeof row - static_cast<std::size_t>(n), "-\t-\n");
         else if (std::isnan(strengths->intensity[i]))
-            std::snprintf(row + n, sizeof row - static_cast<std::size_t>(n), "%.4f\t-\n",
+            std::snprintf(row + n, sizeof row - static_cast<std::size_t>(n), "%.6f\t-\n",
                           strengths->f2[i]);
         else
-            std::snprintf(row + n, sizeof row - static_cast<std::size_t>(n), "%.4f\t%.3f\n",
+            std::snprintf(row + n, sizeof row - static_cast<std::size_t>(n), "%.6f\t%.3f\n",
                           strengths->f2[i], strengths->intensity[i]);
         text += row;
     }

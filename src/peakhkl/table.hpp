@@ -20,7 +20,7 @@ struct Strengths {
 // one row per reflection in list order, tab-separated: d in angstroms to
 // 1e-6, 2theta in degrees to 1e-4 from 2 asin(wave / 2d) in double
 // precision (-1 where the wavelength cannot reach the reflection), extinct
-// 1 or 0, F2 to 1e-4 and intensity to 1e-3; "-" in both where there are no
+// 1 or 0, F2 to 1e-6 and intensity to 1e-3; "-" in both where there are no
 // strengths (a crystal without atoms), "-" for the intensity where 2theta
 // is -1.
 std::string table_text(const std::vector<Reflection>& list, double wave,
