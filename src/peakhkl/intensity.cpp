@@ -8,6 +8,7 @@
 #include <gemmi/neutron92.hpp>
 #include <gemmi/sfcalc.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <complex>
@@ -59,8 +60,35 @@ gemmi::FTransform transform_of(const gemmi::Op& op) {
     return gemmi::Transform{gemmi::rot_as_mat33(op), gemmi::tran_as_vec3(op)};
 }
 
+// The operations the sums run over, without the identity: one per rotation
+// (the centring vectors are summed apart), and when the group holds the
+// inversion at the origin (up to a centring vector), one of each pair
+// (R, t), (-R, -t): the two give exp(i phi) + exp(-i phi) = 2 cos(phi) with
+// the same displacement factor. paired tells which.
+struct Images {
+    std::vector<gemmi::FTransform> images;
+    bool paired = false;
+};
+
+Images images_of(const gemmi::GroupOps& ops) {
+    Images result;
+    const gemmi::Op::Rot minus_one = gemmi::Op::identity().negated_rot();
+    for (const gemmi::Op& op : ops.sym_ops)
+        for (const gemmi::Op::Tran& c : ops.cen_ops)
+            result.paired = result.paired || (op.rot == minus_one && op.tran == c);
+    std::vector<gemmi::Op> kept{gemmi::Op::identity()};
+    for (const gemmi::Op& op : ops.sym_ops) {
+        const auto same_or_paired = [&](const gemmi::Op& k) {
+            return k.rot == op.rot || (result.paired && k.rot == op.negated_rot());
+        };
+        if (std::none_of(kept.begin(), kept.end(), same_or_paired)) kept.push_back(op);
+    }
+    for (std::size_t i = 1; i < kept.size(); ++i) result.images.push_back(transform_of(kept[i]));
+    return result;
+}
+
 template <typename Table>
-std::vector<double> f2_with(const gemmi::UnitCell& cell, const gemmi::GroupOps& ops,
+std::vector<double> f2_with(const gemmi::UnitCell& cell, bool paired, const gemmi::GroupOps& ops,
                             const std::vector<gemmi::SmallStructure::Site>& sites,
                             const std::vector<Reflection>& list, const Dispersion& dispersion,
                             bool friedel_mates_differ) {
@@ -72,7 +100,9 @@ std::vector<double> f2_with(const gemmi::UnitCell& cell, const gemmi::GroupOps& 
         for (const auto& site : sites) {
             const std::complex<double> factor(calc.get_scattering_factor(site.element),
                                               dispersion.fpp[site.element.ordinal()]);
-            sum += calc.calculate_sf_from_atom_sf(site.fract, site, hkl, 1.0) * factor;
+            const std::complex<double> g =
+                calc.calculate_sf_from_atom_sf(site.fract, site, hkl, 1.0);
+            sum += (paired ? 2 * g.real() : g) * factor;
         }
         return sum * centring_sum(ops, hkl);
     };
@@ -134,19 +164,18 @@ std::vector<double> set_f2(const Crystal& crystal,
     structure.sites = sites;
     structure.change_occupancies_to_crystallographic(special_position_tolerance);
 
-    // The sums run over the operations without centring.
     gemmi::UnitCell cell = crystal.unit_cell;
-    cell.images.clear();
-    for (const gemmi::Op& op : ops.sym_ops)
-        if (op != gemmi::Op::identity()) cell.images.push_back(transform_of(op));
+    Images images = images_of(ops);
+    cell.images = std::move(images.images);
 
     if (beam.radiation == Radiation::neutron)
-        return f2_with<NeutronTable>(cell, ops, structure.sites, list, Dispersion{}, false);
+        return f2_with<NeutronTable>(cell, images.paired, ops, structure.sites, list, Dispersion{},
+                                     false);
     const Dispersion dispersion =
         beam.dispersion ? dispersion_at(beam.wave, structure.sites) : Dispersion{};
     bool anomalous = false;
     for (const double fpp : dispersion.fpp) anomalous = anomalous || fpp != 0;
-    return f2_with<XrayTable>(cell, ops, structure.sites, list, dispersion,
+    return f2_with<XrayTable>(cell, images.paired, ops, structure.sites, list, dispersion,
                               anomalous && !ops.is_centrosymmetric());
 }
 
