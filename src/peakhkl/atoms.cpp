@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <vector>
 
@@ -78,18 +79,45 @@ signed char charge_of(const std::string& text) {
     return 0;
 }
 
-// Where a value of a loop's tag stands, for a message: the file, the line
-// of the tag, the tag and the atom's label.
+// Where a value of an atom stands, for a message: the file, the line, the
+// tag and the atom's label. The parser keeps the line of a loop, not of its
+// values: the line is that of the atom's row, the first line after the
+// loop's start that begins with the label, else the loop's own.
 struct Where {
     const std::string& path;
     cif::Block& block;
+    std::vector<std::string> lines; // the file's, read again for the rows
+
     std::string at(const std::string& tag, const std::string& label) const {
         int line = 0;
-        if (cif::Column column = block.find_values(tag); column && column.item())
+        if (cif::Column column = block.find_values(tag); column && column.item()) {
             line = column.item()->line_number;
+            if (column.item()->type == cif::ItemType::Loop) line = row_line(line, label);
+        }
         return path + ":" + std::to_string(line) + ": " + tag + " of " + label;
     }
+
+    int row_line(int loop_line, const std::string& label) const {
+        for (std::size_t i = static_cast<std::size_t>(std::max(loop_line, 1)); i <= lines.size();
+             ++i) {
+            const std::string& text = lines[i - 1];
+            const std::size_t from = text.find_first_not_of(" \t");
+            if (from == std::string::npos) continue;
+            std::string first = text.substr(from, text.find_first_of(" \t", from) - from);
+            if (first.size() > 1 && (first[0] == '\'' || first[0] == '"'))
+                first = first.substr(1, first.size() - 2);
+            if (first == label) return static_cast<int>(i);
+        }
+        return loop_line;
+    }
 };
+
+std::vector<std::string> file_lines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
 
 // The number of a row's column: nothing when it is ? or ., refused when it
 // is some other text.
@@ -140,12 +168,12 @@ void read_anisotropic(cif::Block& block, const Where& where, AtomSites& atoms) {
 
 AtomSites read_atoms(cif::Block& block, const std::string& path) {
     AtomSites atoms;
-    const Where where{path, block};
     enum { label_, type_, x_, y_, z_, u_, b_, occ_, flag_ };
     cif::Table table = block.find("_atom_site_", {"label", "?type_symbol", "?fract_x", "?fract_y",
                                                   "?fract_z", "?U_iso_or_equiv", "?B_iso_or_equiv",
                                                   "?occupancy", "?calc_flag"});
     if (!table.ok()) return atoms;
+    const Where where{path, block, file_lines(path)};
     std::vector<bool> without_u;
     for (auto row : table) {
         AtomSite atom;
@@ -165,7 +193,7 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
             if (!x)
                 throw InputError(where.at(axes[i], site.label), "a fractional coordinate",
                                  row.has(static_cast<std::size_t>(x_ + i))
-                                     ? quoted(cif::as_string(row[x_ + i]))
+                                     ? quoted(row[x_ + i])
                                      : "none");
             xyz[i] = x->value;
         }
