@@ -192,9 +192,8 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
             const auto x = number(row, x_ + i, axes[i], site.label, where);
             if (!x)
                 throw InputError(where.at(axes[i], site.label), "a fractional coordinate",
-                                 row.has(static_cast<std::size_t>(x_ + i))
-                                     ? quoted(row[x_ + i])
-                                     : "none");
+                                 row.has(static_cast<std::size_t>(x_ + i)) ? quoted(row[x_ + i])
+                                                                           : "none");
             xyz[i] = x->value;
         }
         site.fract = gemmi::Fractional(xyz[0], xyz[1], xyz[2]);
