@@ -18,7 +18,7 @@ namespace eval ::peakview::sources {
     namespace export kind locate run tt_limit read_table match load data_end phases
     # The header lines of the two tables, exactly as the tools write them.
     variable checkHeader "i\th\tk\tl\td\t2theta\textinct"
-    variable hklHeader "h\tk\tl\td\t2theta\tmultiplicity\textinct"
+    variable hklHeader "h\tk\tl\td\t2theta\tmultiplicity\textinct\tF2\tintensity"
 }
 
 # Raises the source error with the message made of the arguments.
