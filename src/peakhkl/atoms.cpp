@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <vector>
@@ -86,7 +87,9 @@ signed char charge_of(const std::string& text) {
 struct Where {
     const std::string& path;
     cif::Block& block;
-    std::vector<std::string> lines; // the file's, read again for the rows
+    // The file's lines, read again when a message needs them; a pipe or a
+    // device cannot be read twice, and its messages name the loop's line.
+    mutable std::optional<std::vector<std::string>> lines;
 
     std::string at(const std::string& tag, const std::string& label) const {
         int line = 0;
@@ -98,9 +101,17 @@ struct Where {
     }
 
     int row_line(int loop_line, const std::string& label) const {
-        for (std::size_t i = static_cast<std::size_t>(std::max(loop_line, 1)); i <= lines.size();
+        if (!lines) {
+            lines.emplace();
+            std::error_code error;
+            if (std::filesystem::is_regular_file(path, error)) {
+                std::ifstream in(path, std::ios::binary);
+                for (std::string line; std::getline(in, line);) lines->push_back(line);
+            }
+        }
+        for (std::size_t i = static_cast<std::size_t>(std::max(loop_line, 1)); i <= lines->size();
              ++i) {
-            const std::string& text = lines[i - 1];
+            const std::string& text = (*lines)[i - 1];
             const std::size_t from = text.find_first_not_of(" \t");
             if (from == std::string::npos) continue;
             std::string first = text.substr(from, text.find_first_of(" \t", from) - from);
@@ -112,13 +123,6 @@ struct Where {
     }
 };
 
-std::vector<std::string> file_lines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path, std::ios::binary);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 // The number of a row's column: nothing when it is ? or ., refused when it
 // is some other text.
 std::optional<Measured> number(cif::Table::Row& row, int column, const std::string& tag,
@@ -127,7 +131,8 @@ std::optional<Measured> number(cif::Table::Row& row, int column, const std::stri
     const std::string& raw = row[column];
     if (cif::is_null(raw)) return std::nullopt;
     const auto x = measured(cif::as_string(raw));
-    if (!x) throw InputError(where.at(tag, label), "a number", quoted(cif::as_string(raw)));
+    if (!x)
+        throw InputError(where.at(tag, label), "a number", peakhkl::quoted(cif::as_string(raw)));
     return x;
 }
 
@@ -155,7 +160,7 @@ void read_anisotropic(cif::Block& block, const Where& where, AtomSites& atoms) {
                 const auto x = number(row, static_cast<int>(i) + 1, tag, label, where);
                 if (!x)
                     throw InputError(where.at(tag, label), "a number",
-                                     quoted(row.str(static_cast<int>(i) + 1)));
+                                     peakhkl::quoted(row.str(static_cast<int>(i) + 1)));
                 u[i] = x->value * scale;
             }
             atom->site.aniso = {u[0], u[1], u[2], u[3], u[4], u[5]};
@@ -173,7 +178,7 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
                                                   "?fract_z", "?U_iso_or_equiv", "?B_iso_or_equiv",
                                                   "?occupancy", "?calc_flag"});
     if (!table.ok()) return atoms;
-    const Where where{path, block, file_lines(path)};
+    const Where where{path, block, std::nullopt};
     std::vector<bool> without_u;
     for (auto row : table) {
         AtomSite atom;
@@ -192,8 +197,9 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
             const auto x = number(row, x_ + i, axes[i], site.label, where);
             if (!x)
                 throw InputError(where.at(axes[i], site.label), "a fractional coordinate",
-                                 row.has(static_cast<std::size_t>(x_ + i)) ? quoted(row[x_ + i])
-                                                                           : "none");
+                                 row.has(static_cast<std::size_t>(x_ + i))
+                                     ? peakhkl::quoted(row[x_ + i])
+                                     : "none");
             xyz[i] = x->value;
         }
         site.fract = gemmi::Fractional(xyz[0], xyz[1], xyz[2]);
@@ -201,7 +207,8 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
         if (const auto occ = number(row, occ_, "_atom_site_occupancy", site.label, where)) {
             if (occ->value + occ->su < 0 || occ->value - occ->su > 1)
                 throw InputError(where.at("_atom_site_occupancy", site.label),
-                                 "an occupancy from 0 to 1", quoted(cif::as_string(row[occ_])));
+                                 "an occupancy from 0 to 1",
+                                 peakhkl::quoted(cif::as_string(row[occ_])));
             site.occ = occ->value;
         }
 
@@ -216,7 +223,7 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
         if (u && u->value < 0) {
             if (u->value + u->su < 0)
                 throw InputError(where.at(u_tag, site.label), "a displacement of 0 or more",
-                                 quoted(cif::as_string(row[u_tag[11] == 'U' ? u_ : b_])));
+                                 peakhkl::quoted(cif::as_string(row[u_tag[11] == 'U' ? u_ : b_])));
             atoms.warnings += "peakhkl: warning: " + where.at(u_tag, site.label) +
                               ": negative within its uncertainty; taken as 0\n";
         }
