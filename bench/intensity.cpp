@@ -11,9 +11,9 @@
 #include "peakhkl/reflections.hpp"
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <random>
 #include <string>
