@@ -91,13 +91,13 @@ struct Where {
     // device cannot be read twice, and its messages name the loop's line.
     mutable std::optional<std::vector<std::string>> lines;
 
-    std::string at(const std::string& tag, const std::string& label) const {
+    Place at(const std::string& tag, const std::string& label) const {
         int line = 0;
         if (cif::Column column = block.find_values(tag); column && column.item()) {
             line = column.item()->line_number;
             if (column.item()->type == cif::ItemType::Loop) line = row_line(line, label);
         }
-        return path + ":" + std::to_string(line) + ": " + tag + " of " + label;
+        return {path + ":" + std::to_string(line), tag + " of " + label};
     }
 
     int row_line(int loop_line, const std::string& label) const {
@@ -132,7 +132,8 @@ std::optional<Measured> number(cif::Table::Row& row, int column, const std::stri
     if (cif::is_null(raw)) return std::nullopt;
     const auto x = measured(cif::as_string(raw));
     if (!x)
-        throw InputError(where.at(tag, label), "a number", peakhkl::quoted(cif::as_string(raw)));
+        throw InputError(where.at(tag, label).text(), "a number",
+                         peakhkl::quoted(cif::as_string(raw)));
     return x;
 }
 
@@ -150,8 +151,9 @@ void read_anisotropic(cif::Block& block, const Where& where, AtomSites& atoms) {
             for (AtomSite& a : atoms.sites)
                 if (a.site.label == label) atom = &a;
             if (atom == nullptr) {
-                atoms.warnings += "peakhkl: warning: " + where.at("_atom_site_aniso_label", label) +
-                                  ": no atom site of that label; its displacement is not used\n";
+                atoms.warnings += where.at("_atom_site_aniso_label", label)
+                                      .warning("no atom site of that label; its displacement is "
+                                               "not used");
                 continue;
             }
             std::array<double, 6> u{};
@@ -159,7 +161,7 @@ void read_anisotropic(cif::Block& block, const Where& where, AtomSites& atoms) {
                 const std::string tag = "_atom_site_aniso_" + k + "_" + ij[i];
                 const auto x = number(row, static_cast<int>(i) + 1, tag, label, where);
                 if (!x)
-                    throw InputError(where.at(tag, label), "a number",
+                    throw InputError(where.at(tag, label).text(), "a number",
                                      peakhkl::quoted(row.str(static_cast<int>(i) + 1)));
                 u[i] = x->value * scale;
             }
@@ -196,7 +198,7 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
         for (int i = 0; i < 3; ++i) {
             const auto x = number(row, x_ + i, axes[i], site.label, where);
             if (!x)
-                throw InputError(where.at(axes[i], site.label), "a fractional coordinate",
+                throw InputError(where.at(axes[i], site.label).text(), "a fractional coordinate",
                                  row.has(static_cast<std::size_t>(x_ + i))
                                      ? peakhkl::quoted(row[x_ + i])
                                      : "none");
@@ -206,7 +208,7 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
 
         if (const auto occ = number(row, occ_, "_atom_site_occupancy", site.label, where)) {
             if (occ->value + occ->su < 0 || occ->value - occ->su > 1)
-                throw InputError(where.at("_atom_site_occupancy", site.label),
+                throw InputError(where.at("_atom_site_occupancy", site.label).text(),
                                  "an occupancy from 0 to 1",
                                  peakhkl::quoted(cif::as_string(row[occ_])));
             site.occ = occ->value;
@@ -222,10 +224,10 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
         }
         if (u && u->value < 0) {
             if (u->value + u->su < 0)
-                throw InputError(where.at(u_tag, site.label), "a displacement of 0 or more",
+                throw InputError(where.at(u_tag, site.label).text(), "a displacement of 0 or more",
                                  peakhkl::quoted(cif::as_string(row[u_tag[11] == 'U' ? u_ : b_])));
-            atoms.warnings += "peakhkl: warning: " + where.at(u_tag, site.label) +
-                              ": negative within its uncertainty; taken as 0\n";
+            atoms.warnings +=
+                where.at(u_tag, site.label).warning("negative within its uncertainty; taken as 0");
         }
         site.u_iso = u ? std::max(u->value, 0.0) : 0;
         without_u.push_back(!u);
@@ -237,9 +239,10 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
         if (without_u[i] && !atoms.sites[i].site.aniso.nonzero())
             labels += (labels.empty() ? "" : " ") + atoms.sites[i].site.label;
     if (!labels.empty())
-        atoms.warnings += "peakhkl: warning: " + path +
-                          ": no _atom_site_U_iso_or_equiv or _atom_site_B_iso_or_equiv for " +
-                          labels + "; their displacement is taken as 0\n";
+        atoms.warnings +=
+            "peakhkl: " + path +
+            ": warning: no _atom_site_U_iso_or_equiv or _atom_site_B_iso_or_equiv for " + labels +
+            "; their displacement is taken as 0\n";
     return atoms;
 }
 

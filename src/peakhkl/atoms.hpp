@@ -10,18 +10,30 @@
 
 namespace peakhkl {
 
+// Where in a CIF a value of an atom stands: "file.cif:12" and
+// "_atom_site_occupancy of Fe1".
+struct Place {
+    std::string line;
+    std::string item;
+    std::string text() const { return line + ": " + item; } // for an InputError
+    // "peakhkl: file.cif:12: warning: _atom_site_occupancy of Fe1: what\n"
+    std::string warning(const std::string& what) const {
+        return "peakhkl: " + line + ": warning: " + item + ": " + what + "\n";
+    }
+};
+
 struct AtomSite {
     // label, type_symbol, fract, occ (chemical: as the CIF gives it, 1 for an
     // atom wholly at its position whatever the position's symmetry), u_iso
     // in A^2, aniso (U_ij in A^2 on the reciprocal axes, the CIF's U), element
     // (El::X for a dummy or an unknown atom) and charge.
     gemmi::SmallStructure::Site site;
-    std::string where; // "file.cif:LINE: _atom_site_label Fe1", for messages
+    Place where; // of its _atom_site_label, for messages
 };
 
 struct AtomSites {
     std::vector<AtomSite> sites; // empty for a block without atom sites
-    std::string warnings;        // "peakhkl: warning: ...\n" lines, for standard error
+    std::string warnings;        // "peakhkl: FILE:LINE: warning: ...\n" lines
 };
 
 // The atom sites of block, read from path:

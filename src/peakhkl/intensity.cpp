@@ -132,21 +132,21 @@ Scatterers scatterers(const std::vector<AtomSite>& atoms, const Beam& beam, bool
                           (beam.radiation == Radiation::xray ? "X-ray form factor"
                                                              : "neutron scattering length");
             if (!skip_unknown)
-                throw InputError(atom.where,
+                throw InputError(atom.where.text(),
                                  "an atom of a known element (--skip-unknown-atoms leaves it out)",
                                  what);
-            s.warnings += "peakhkl: warning: " + atom.where + ": " + what + " left out\n";
+            s.warnings += atom.where.warning(what + " left out");
             continue;
         }
         if (beam.radiation == Radiation::xray && site.charge != 0 &&
             ions.insert(site.type_symbol).second)
-            s.warnings += "peakhkl: warning: " + atom.where + ": no form factor for the ion " +
-                          quoted(site.type_symbol) + " in the table; the neutral " +
-                          site.element.name() + "'s is used\n";
+            s.warnings += atom.where.warning(
+                "no form factor for the ion " + quoted(site.type_symbol) +
+                " in the table; the neutral " + site.element.name() + "'s is used");
         if (beam.radiation == Radiation::xray && beam.dispersion &&
             site.element.atomic_number() > 92 && ions.insert(site.element.name()).second)
-            s.warnings += "peakhkl: warning: " + atom.where + ": no f', f'' for " +
-                          site.element.name() + " (Cromer-Liberman stops at U); 0 is used\n";
+            s.warnings += atom.where.warning(std::string("no f', f'' for ") + site.element.name() +
+                                             " (Cromer-Liberman stops at U); 0 is used");
         s.sites.push_back(site);
     }
     return s;

@@ -507,7 +507,7 @@ TEST_P(Warnings, AreOnStandardErrorAndTheRunGoesOn) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     const std::string table = run_cif(rock_salt(c.loop), args, &o);
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_NE(o.err.find("peakhkl: warning: "), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(": warning: "), std::string::npos) << o.err;
     EXPECT_NE(o.err.find(c.warning), std::string::npos) << o.err;
     std::string i200;
     for (const auto& row : rows_of(table))
@@ -527,21 +527,23 @@ INSTANTIATE_TEST_SUITE_P(
         WarningCase{"an ion, charge after the number",
                     typed_loop + "Na1 Na1+ 0 0 0 0.01\nCl1 Cl1- 0.5 0.5 0.5 0.01\n",
                     {},
-                    "of Na1: no form factor for the ion \"Na1+\" in the table; the neutral Na's "
+                    "warning: _atom_site_label of Na1: no form factor for the ion \"Na1+\" in the "
+                    "table; the neutral Na's "
                     "is used"},
         WarningCase{"an ion, charge before the number",
                     typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl-1 0.5 0.5 0.5 0.01\n",
                     {},
                     "the ion \"Cl-1\""},
-        WarningCase{"a negative U within its uncertainty",
-                    typed_loop + "Na1 Na 0 0 0 -0.001(2)\nCl1 Cl 0.5 0.5 0.5 0.01\n",
-                    {},
-                    ":16: _atom_site_U_iso_or_equiv of Na1: negative within its uncertainty; "
-                    "taken as 0"},
+        WarningCase{
+            "a negative U within its uncertainty",
+            typed_loop + "Na1 Na 0 0 0 -0.001(2)\nCl1 Cl 0.5 0.5 0.5 0.01\n",
+            {},
+            ":16: warning: _atom_site_U_iso_or_equiv of Na1: negative within its uncertainty; "
+            "taken as 0"},
         WarningCase{"a dummy atom left out",
                     typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nQ1 Q 0.1 0.2 0.3 0\n",
                     {"--skip-unknown-atoms"},
-                    ":18: _atom_site_label of Q1: a dummy or unknown atom \"Q\" left out"},
+                    ":18: warning: _atom_site_label of Q1: a dummy or unknown atom \"Q\" left out"},
         WarningCase{"an anisotropic U of no atom",
                     typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nloop_\n"
                                  "_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
@@ -549,7 +551,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
                                  "_atom_site_aniso_U_23\nK1 0.01 0.01 0.01 0 0 0\n",
                     {},
-                    "_atom_site_aniso_label of K1: no atom site of that label"}));
+                    ": warning: _atom_site_aniso_label of K1: no atom site of that label"}));
 
 // The element of an atom without a type symbol is the label's: "Na1" is
 // Na, "Clb" is Cl, and a type symbol must be an element whole.
