@@ -1,6 +1,7 @@
 // A crystal from one data block of a CIF: its cell and its space group.
 #pragma once
 
+#include "peakhkl/atoms.hpp"
 #include "peakhkl/cif_file.hpp"
 #include "peakhkl/crystal.hpp"
 
@@ -21,6 +22,7 @@ struct CifCrystal {
     std::string name;
     std::string name_from;
     std::vector<std::string> warnings; // "FILE:LINE: warning: ...", each read past
+    AtomSites atoms;                   // its atom sites (none without an _atom_site_ loop)
 };
 
 // The data block of the file at path named block, or its only block when
@@ -37,7 +39,8 @@ gemmi::cif::Block read_cif_block(const std::string& path, const std::string& blo
 // from the listed symmetry operators, the Hall symbol, the Hermann-Mauguin
 // name, the number: a source that is present but cannot be read gives way to
 // the next with a warning, and a less trusted source that names another
-// group is warned about. Throws InputError naming the file, line and tag.
+// group is warned about; the atom sites as read_atoms reads them. Throws InputError naming the
+// file, line and tag.
 CifCrystal read_cif(const std::string& path, const std::string& block);
 
 } // namespace peakhkl

@@ -1,9 +1,11 @@
 #include "peakhkl/cli.hpp"
 
+#include "peakhkl/bragg.hpp"
 #include "peakhkl/cif.hpp"
 #include "peakhkl/crystal.hpp"
 #include "peakhkl/deck_writer.hpp"
 #include "peakhkl/error.hpp"
+#include "peakhkl/intensity.hpp"
 #include "peakhkl/reflections.hpp"
 #include "peakhkl/table.hpp"
 #include "peakhkl/wavelengths.hpp"
@@ -25,13 +27,14 @@ namespace peakhkl {
 namespace {
 
 constexpr std::size_t max_reflections = 5000; // the size of peakpos's reflection table
-constexpr double pi = 3.14159265358979323846;
 
 struct Options {
     std::string cif, block, sg, wave, tt_max, d_min, name, table;
     std::vector<std::string> cell;
     std::string ymin = "0", ymax = "100", zero = "0";
+    std::string radiation, monochromator, polarization, min_intensity;
     bool allowed_only = false, help = false, version = false;
+    bool no_dispersion = false, skip_unknown = false, waves = false;
 };
 
 struct UsageError {
@@ -41,10 +44,27 @@ struct UsageError {
 Options parse_options(const std::vector<std::string>& args) {
     Options o;
     const std::map<std::string, std::string Options::*> valued{
-        {"--block", &Options::block},   {"--sg", &Options::sg},       {"--wave", &Options::wave},
-        {"--tt-max", &Options::tt_max}, {"--d-min", &Options::d_min}, {"--name", &Options::name},
-        {"--table", &Options::table},   {"--ymin", &Options::ymin},   {"--ymax", &Options::ymax},
-        {"--zero", &Options::zero}};
+        {"--block", &Options::block},
+        {"--sg", &Options::sg},
+        {"--wave", &Options::wave},
+        {"--tt-max", &Options::tt_max},
+        {"--d-min", &Options::d_min},
+        {"--name", &Options::name},
+        {"--table", &Options::table},
+        {"--ymin", &Options::ymin},
+        {"--ymax", &Options::ymax},
+        {"--zero", &Options::zero},
+        {"--radiation", &Options::radiation},
+        {"--monochromator", &Options::monochromator},
+        {"--polarization", &Options::polarization},
+        {"--min-intensity", &Options::min_intensity}};
+    const std::map<std::string, bool Options::*> flags{
+        {"--help", &Options::help},
+        {"--version", &Options::version},
+        {"--allowed-only", &Options::allowed_only},
+        {"--no-dispersion", &Options::no_dispersion},
+        {"--skip-unknown-atoms", &Options::skip_unknown},
+        {"--waves", &Options::waves}};
     std::vector<std::string> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -53,12 +73,9 @@ Options parse_options(const std::vector<std::string>& args) {
                 throw InputError(arg, std::to_string(n) + (n == 1 ? " value" : " values"),
                                  "the end of the arguments");
         };
-        if (arg == "--help") {
-            o.help = true;
-        } else if (arg == "--version") {
-            o.version = true;
-        } else if (arg == "--allowed-only") {
-            o.allowed_only = true;
+        if (const auto flag = flags.find(arg); flag != flags.end()) {
+            o.*(flag->second) = true;
+            continue;
         } else if (arg == "--cell") {
             needs(6);
             o.cell.assign(args.begin() + static_cast<long>(i) + 1,
@@ -75,11 +92,9 @@ Options parse_options(const std::vector<std::string>& args) {
         } else {
             throw UsageError{"a second CIF file " + quoted(arg)};
         }
-        if (arg != "--allowed-only" && arg != "--help" && arg != "--version") {
-            for (const std::string& g : given)
-                if (g == arg) throw InputError(arg, "the option once", "it twice");
-            given.push_back(arg);
-        }
+        for (const std::string& g : given)
+            if (g == arg) throw InputError(arg, "the option once", "it twice");
+        given.push_back(arg);
     }
     return o;
 }
@@ -94,10 +109,18 @@ double real(const std::string& text, const std::string& option, const char* expe
     return x;
 }
 
-double wavelength(const std::string& text) {
+// The wavelength of --wave: a named X-ray line, or a number of angstroms
+// from 0.05 to 50 (a value outside is plausible only in nanometres or
+// picometres, and the message says how to convert it).
+double wavelength(const std::string& text, Radiation radiation) {
     if (text.empty())
         throw InputError("--wave", "the wavelength (it is never assumed)", "no --wave");
-    if (const auto named = named_line(text)) return *named;
+    if (const auto named = named_line(text)) {
+        if (radiation == Radiation::neutron)
+            throw InputError("--wave", "a neutron wavelength in angstroms with --radiation neutron",
+                             "the X-ray line " + quoted(text));
+        return *named;
+    }
     const std::string expected = "a wavelength in angstroms above 0 or one of " + line_names();
     double x = 0;
     const char* end = text.data() + text.size();
@@ -105,11 +128,46 @@ double wavelength(const std::string& text) {
     if (result.ec != std::errc() || result.ptr != end || !(static_cast<float>(x) > 0) ||
         !std::isfinite(static_cast<float>(x)))
         throw InputError("--wave", expected, quoted(text));
+    if (x < 0.05)
+        throw InputError("--wave",
+                         "a wavelength in angstroms from 0.05 to 50 (in nanometres? " + text +
+                             " nm is " + number_text(x * 10) + " A)",
+                         quoted(text));
+    if (x > 50)
+        throw InputError("--wave",
+                         "a wavelength in angstroms from 0.05 to 50 (in picometres? " + text +
+                             " pm is " + number_text(x / 100) + " A)",
+                         quoted(text));
     return x;
 }
 
-double d_min_of_two_theta(double tt, double wave) {
-    return wave / (2 * std::sin(tt / 2 * pi / 180));
+// The beam of the options, for the intensities.
+Beam beam_of(const Options& o) {
+    Beam beam;
+    if (o.radiation == "neutron")
+        beam.radiation = Radiation::neutron;
+    else if (!o.radiation.empty() && o.radiation != "xray")
+        throw InputError("--radiation", "xray or neutron", quoted(o.radiation));
+    beam.wave = wavelength(o.wave, beam.radiation);
+    beam.dispersion = !o.no_dispersion;
+    const bool xray = beam.radiation == Radiation::xray;
+    if (!o.monochromator.empty() && !o.polarization.empty())
+        throw InputError("--monochromator/--polarization", "one of the two", "both");
+    if (!o.monochromator.empty()) {
+        if (!xray) throw InputError("--monochromator", "X-rays", "--radiation neutron");
+        beam.monochromator =
+            real(o.monochromator, "--monochromator", "the monochromator's 2theta in degrees");
+        if (!(beam.monochromator >= 0 && beam.monochromator < 180))
+            throw InputError("--monochromator", "a 2theta from 0 to 180 degrees",
+                             quoted(o.monochromator));
+    }
+    if (!o.polarization.empty()) {
+        if (!xray) throw InputError("--polarization", "X-rays", "--radiation neutron");
+        beam.polarized = real(o.polarization, "--polarization", "a fraction from 0 to 1");
+        if (!(*beam.polarized >= 0 && *beam.polarized <= 1))
+            throw InputError("--polarization", "a fraction from 0 to 1", quoted(o.polarization));
+    }
+    return beam;
 }
 
 // The limit a refusal of too many reflections proposes: the number with the
@@ -125,7 +183,7 @@ std::string proposed_limit(const Cut& cut, bool by_d, double wave) {
         char text[64];
         std::snprintf(text, sizeof text, "%.*g", digits, x);
         const double read = std::strtod(text, nullptr);
-        const double d = by_d ? read : d_min_of_two_theta(read, wave);
+        const double d = by_d ? read : d_of_two_theta(read, wave);
         if (read > 0 && (by_d || read < 180) && d > cut.d_out && d <= *cut.d_in) return text;
     }
     return number_text(by_d ? *cut.d_in : two_theta(*cut.d_in, wave));
@@ -151,6 +209,7 @@ Outcome make_deck(const Options& o) {
     Outcome outcome;
     // The crystal.
     Crystal crystal;
+    AtomSites atoms;
     std::string name = o.name;
     if (!o.cif.empty()) {
         if (!o.cell.empty() || !o.sg.empty())
@@ -160,6 +219,7 @@ Outcome make_deck(const Options& o) {
         crystal = std::move(from_cif.crystal);
         for (const std::string& warning : from_cif.warnings)
             outcome.err += "peakhkl: " + warning + "\n";
+        atoms = std::move(from_cif.atoms);
         if (name.empty()) {
             name = mended_name(from_cif.name);
             const std::string source = from_cif.name_from.empty()
@@ -189,7 +249,8 @@ Outcome make_deck(const Options& o) {
                          quoted(name));
 
     // The wavelength and the limit.
-    const double wave = wavelength(o.wave);
+    const Beam beam = beam_of(o);
+    const double wave = beam.wave;
     if (!o.tt_max.empty() && !o.d_min.empty())
         throw InputError("--tt-max/--d-min", "one of the two limits", "both");
     double d_min = 0;
@@ -202,7 +263,7 @@ Outcome make_deck(const Options& o) {
         const double tt = real(text, "--tt-max", "a 2theta limit in degrees");
         if (!(tt > 0 && tt < 180))
             throw InputError("--tt-max", "a 2theta limit between 0 and 180 degrees", quoted(text));
-        d_min = d_min_of_two_theta(tt, wave);
+        d_min = d_of_two_theta(tt, wave);
     }
     const double ymin = real(o.ymin, "--ymin", "a number");
     const double ymax = real(o.ymax, "--ymax", "a number");
@@ -227,15 +288,49 @@ Outcome make_deck(const Options& o) {
                          "more than 5000");
     }
 
+    // How strong each reflection is, from the atoms.
+    std::optional<Strengths> strengths;
+    std::vector<Reflection> reflections = std::move(*list);
+    if (!atoms.sites.empty()) {
+        outcome.err += atoms.warnings;
+        const Scatterers s = scatterers(atoms.sites, beam, o.skip_unknown);
+        outcome.err += s.warnings;
+        std::vector<double> f2 = set_f2(crystal, s.sites, reflections, beam);
+        std::vector<double> intensity = intensities(reflections, f2, beam);
+        strengths = Strengths{std::move(f2), std::move(intensity)};
+    } else {
+        outcome.err += atoms.warnings;
+    }
+    if (!o.min_intensity.empty()) {
+        if (!strengths)
+            throw InputError("--min-intensity",
+                             "a crystal with atom sites (a CIF with _atom_site_)", "none");
+        const double pct = real(o.min_intensity, "--min-intensity", "a percentage from 0 to 100");
+        if (!(pct >= 0 && pct <= 100))
+            throw InputError("--min-intensity", "a percentage from 0 to 100",
+                             quoted(o.min_intensity));
+        Strengths kept;
+        std::vector<Reflection> strong;
+        for (std::size_t i = 0; i < reflections.size(); ++i) {
+            if (!reflections[i].extinct && strengths->intensity[i] < pct) continue;
+            strong.push_back(reflections[i]);
+            kept.f2.push_back(strengths->f2[i]);
+            kept.intensity.push_back(strengths->intensity[i]);
+        }
+        reflections = std::move(strong);
+        strengths = std::move(kept);
+    }
+
     if (!o.table.empty()) {
-        if (const std::string why = write_file(o.table, table_text(*list, wave)); !why.empty()) {
+        const std::string table = table_text(reflections, wave, strengths ? &*strengths : nullptr);
+        if (const std::string why = write_file(o.table, table); !why.empty()) {
             outcome.status = 1;
             outcome.err += "peakhkl: " + o.table + ": cannot write the table: " + why + "\n";
             return outcome;
         }
     }
-    outcome.out =
-        deck_text({name, crystal.symmetry.symbol, crystal.cell, wave, ymin, ymax, zero}, *list);
+    outcome.out = deck_text({name, crystal.symmetry.symbol, crystal.cell, wave, ymin, ymax, zero},
+                            reflections);
     return outcome;
 }
 
@@ -247,9 +342,10 @@ std::string usage() {
            "Writes a deck for peakpos on standard output: every reflection with d >= d_min,\n"
            "one per set of reflections equivalent under the Laue group, those the space\n"
            "group makes systematically absent flagged extinct.\n"
-           "  --wave W          the wavelength: angstroms, or CuKa1 CuKa2 CuKb MoKa1 MoKa2\n"
-           "                    MoKb CoKa1 CoKa2 CoKb CrKa1 CrKa2 CrKb FeKa1 FeKa2 FeKb\n"
-           "                    AgKa1 AgKa2 AgKb (required)\n"
+           "  --wave W          the wavelength (required): angstroms, or a line named as\n"
+           "                    --waves lists them, in any case (CuKa1, CuKa2, CuKb, and\n"
+           "                    CuKa the mean (2 Ka1 + Ka2)/3; Mo Co Cr Fe Ag alike)\n"
+           "  --waves           list the named lines and their wavelengths\n"
            "  --tt-max DEG      the 2theta limit in degrees (default 90), or\n"
            "  --d-min A         the d limit in angstroms\n"
            "  --sg SYMBOL       Hermann-Mauguin name (P 21/c, Fm-3m, R 3 :R), number, or\n"
@@ -259,7 +355,16 @@ std::string usage() {
            "  --name WORD       the deck's name (default: the CIF block name, or crystal)\n"
            "  --ymin Y --ymax Y --zero DEG\n"
            "                    the sticks' y range and zero shift (default 0 100 0)\n"
-           "  --table FILE      also write the list as a tab-separated table\n"
+           "  --table FILE      also write the list as a tab-separated table, with |F|^2\n"
+           "                    and the intensity of each reflection from the CIF's atoms\n"
+           "  --radiation R     xray (default) or neutron\n"
+           "  --no-dispersion   X-rays: leave out the anomalous terms f', f''\n"
+           "  --monochromator DEG  the monochromator's 2theta (default 0: no monochromator)\n"
+           "  --polarization F  the beam's fraction polarized perpendicular to the\n"
+           "                    scattering plane (synchrotron; an unpolarized tube is 0.5)\n"
+           "  --min-intensity PCT  leave out the allowed reflections weaker than PCT\n"
+           "                    percent of the strongest\n"
+           "  --skip-unknown-atoms  leave out dummy and unknown atoms, with a warning\n"
            "  --help, --version\n";
 }
 
@@ -269,6 +374,7 @@ Outcome run(const std::vector<std::string>& args) {
         const Options o = parse_options(args);
         if (o.help) return {0, usage(), "", "the help"};
         if (o.version) return {0, "peakhkl " PEAKHKL_VERSION "\n", "", "the version"};
+        if (o.waves) return {0, waves_text(), "", "the wavelengths"};
         return make_deck(o);
     } catch (const UsageError& e) {
         return {2, "", "peakhkl: " + e.what + "\n" + usage()};

@@ -111,7 +111,7 @@ def compare(peakhkl, crystal_args, symmetry, d_min, where):
     if run.returncode != 0:
         return ["%s: peakhkl failed: %s" % (where, run.stderr.strip())]
     lines = run.stdout.splitlines()
-    header = lines.index("h\tk\tl\td\t2theta\tmultiplicity\textinct")
+    header = lines.index("h\tk\tl\td\t2theta\tmultiplicity\textinct\tF2\tintensity")
     rows = [line.split("\t") for line in lines[header + 1:] if "\t" in line]
     rows = [((int(r[0]), int(r[1]), int(r[2])), float(r[3]), int(r[5]), int(r[6])) for r in rows]
 

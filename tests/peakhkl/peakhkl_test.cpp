@@ -10,10 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -477,6 +480,201 @@ TEST(Deck, TheSymbolIsLeftOutWhenItDoesNotFitTheNameLine) {
                            "--wave", "1.54", "--name", "a_rather_long_name_here"});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out.substr(0, o.out.find('\n')), "a_rather_long_name_here");
+}
+
+} // namespace
+} // namespace peakhkl
+
+namespace peakhkl {
+namespace {
+
+// The K-alpha means (2 Ka1 + Ka2) / 3 of International Tables' lines, to
+// 1e-7 A, and the names in any case.
+struct WaveCase {
+    const char* name;
+    double angstrom;
+};
+
+class Waves : public testing::TestWithParam<WaveCase> {};
+
+TEST_P(Waves, NameTheirWavelength) {
+    EXPECT_EQ(named_line(GetParam().name), GetParam().angstrom);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, Waves,
+                         testing::Values(WaveCase{"CuKa", 1.5418712}, WaveCase{"MoKa", 0.7107481},
+                                         WaveCase{"CoKa", 1.7902757}, WaveCase{"CrKa", 2.2910343},
+                                         WaveCase{"FeKa", 1.9373517}, WaveCase{"AgKa", 0.5608855},
+                                         WaveCase{"cuka1", 1.5405930}, WaveCase{"MOKB", 0.632303}));
+
+TEST(Waves, AreListedOnePerLine) {
+    const Outcome o = run({"--waves"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 24);
+    EXPECT_EQ(o.out.rfind("CuKa1\t1.540593\nCuKa2\t1.5444275\nCuKb\t1.392235\n", 0), 0u) << o.out;
+    EXPECT_NE(o.out.find("\nCuKa\t1.5418712\n"), std::string::npos) << o.out;
+}
+
+// The table of a run, read from its file.
+std::string table_of(std::vector<std::string> args, Outcome* outcome = nullptr) {
+    const std::string path =
+        testing::TempDir() + "peakhkl_table_" + std::to_string(getpid()) + ".tsv";
+    args.insert(args.end(), {"--table", path});
+    const Outcome o = run(args);
+    if (outcome != nullptr) *outcome = o;
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::remove(path.c_str());
+    return text;
+}
+
+std::vector<std::vector<std::string>> rows_of(const std::string& table) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(table);
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::istringstream f(line);
+        for (std::string field; std::getline(f, field, '\t');) fields.push_back(field);
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+TEST(Strengths, AreDashesWithoutAtoms) {
+    const std::string table = table_of(
+        {"--cell", "5.64", "5.64", "5.64", "90", "90", "90", "--sg", "225", "--wave", "CuKa1"});
+    ASSERT_EQ(table.substr(0, table.find('\n')),
+              "h\tk\tl\td\t2theta\tmultiplicity\textinct\tF2\tintensity");
+    for (const auto& row : rows_of(table)) {
+        ASSERT_EQ(row.size(), 9u);
+        EXPECT_EQ(row[7] + row[8], "--");
+    }
+}
+
+TEST(Strengths, MinIntensityLeavesTheWeakAllowedOnesOut) {
+    Outcome all, strong;
+    const auto every = rows_of(table_of({EXAMPLES_DIR "/silicon.cif", "--wave", "CuKa"}, &all));
+    const auto kept = rows_of(table_of(
+        {EXAMPLES_DIR "/silicon.cif", "--wave", "CuKa", "--min-intensity", "20"}, &strong));
+    ASSERT_EQ(strong.status, 0) << strong.err;
+    std::size_t expected = 0;
+    for (const auto& row : every) expected += row[6] == "1" || std::stod(row[8]) >= 20;
+    EXPECT_EQ(kept.size(), expected);
+    EXPECT_LT(kept.size(), every.size());
+    for (const auto& row : kept) EXPECT_TRUE(row[6] == "1" || std::stod(row[8]) >= 20) << row[8];
+    // The deck holds the same reflections as the table.
+    std::size_t line4 = 0;
+    for (int n = 0; n < 3; ++n) line4 = strong.out.find('\n', line4) + 1;
+    EXPECT_EQ(std::stoul(strong.out.substr(line4)), kept.size());
+}
+
+// A CIF of rock salt with the atom loop given.
+std::string rock_salt(const std::string& loop) {
+    return "data_x\n_cell_length_a 5.64\n_cell_length_b 5.64\n_cell_length_c 5.64\n"
+           "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+           "_space_group_IT_number 225\n" +
+           loop;
+}
+
+std::string run_cif(const std::string& text, std::vector<std::string> args, Outcome* o) {
+    const std::string path =
+        testing::TempDir() + "peakhkl_atoms_" + std::to_string(getpid()) + ".cif";
+    std::ofstream(path) << text;
+    args.insert(args.begin(), path);
+    const std::string table = table_of(args, o);
+    std::remove(path.c_str());
+    return table;
+}
+
+const std::string typed_loop =
+    "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n"
+    "_atom_site_fract_z\n_atom_site_U_iso_or_equiv\n";
+
+// What a CIF's atoms may lack or hold that peakhkl reads with a warning.
+struct WarningCase {
+    const char* rule;
+    std::string loop;
+    std::vector<std::string> args;
+    std::string warning;
+};
+
+void PrintTo(const WarningCase& c, std::ostream* os) {
+    *os << c.rule;
+}
+
+class Warnings : public testing::TestWithParam<WarningCase> {};
+
+TEST_P(Warnings, AreOnStandardErrorAndTheRunGoesOn) {
+    const WarningCase& c = GetParam();
+    Outcome o;
+    std::vector<std::string> args{"--wave", "CuKa1"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const std::string table = run_cif(rock_salt(c.loop), args, &o);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find(": warning: "), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find(c.warning), std::string::npos) << o.err;
+    std::string i200;
+    for (const auto& row : rows_of(table))
+        if (row[0] + row[1] + row[2] == "200") i200 = row[8];
+    EXPECT_EQ(i200, "100.000") << table; // the strongest
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Atoms, Warnings,
+    testing::Values(
+        WarningCase{"no displacement",
+                    "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                    "_atom_site_fract_z\nNa1 0 0 0\nCl1 0.5 0.5 0.5\n",
+                    {},
+                    "no _atom_site_U_iso_or_equiv or _atom_site_B_iso_or_equiv for Na1 Cl1; their "
+                    "displacement is taken as 0"},
+        WarningCase{"an ion, charge after the number",
+                    typed_loop + "Na1 Na1+ 0 0 0 0.01\nCl1 Cl1- 0.5 0.5 0.5 0.01\n",
+                    {},
+                    "warning: _atom_site_label of Na1: no form factor for the ion \"Na1+\" in the "
+                    "table; the neutral Na's "
+                    "is used"},
+        WarningCase{"an ion, charge before the number",
+                    typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl-1 0.5 0.5 0.5 0.01\n",
+                    {},
+                    "the ion \"Cl-1\""},
+        WarningCase{
+            "a negative U within its uncertainty",
+            typed_loop + "Na1 Na 0 0 0 -0.001(2)\nCl1 Cl 0.5 0.5 0.5 0.01\n",
+            {},
+            ":16: warning: _atom_site_U_iso_or_equiv of Na1: negative within its uncertainty; "
+            "taken as 0"},
+        WarningCase{"a dummy atom left out",
+                    typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nQ1 Q 0.1 0.2 0.3 0\n",
+                    {"--skip-unknown-atoms"},
+                    ":18: warning: _atom_site_label of Q1: a dummy or unknown atom \"Q\" left out"},
+        WarningCase{"an anisotropic U of no atom",
+                    typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nloop_\n"
+                                 "_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                                 "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                                 "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                                 "_atom_site_aniso_U_23\nK1 0.01 0.01 0.01 0 0 0\n",
+                    {},
+                    ": warning: _atom_site_aniso_label of K1: no atom site of that label"}));
+
+// The element of an atom without a type symbol is the label's: "Na1" is
+// Na, "Clb" is Cl, and a type symbol must be an element whole.
+TEST(Atoms, TakeTheElementFromTheLabelOrTheTypeSymbol) {
+    Outcome typed, labelled;
+    const std::string a =
+        run_cif(rock_salt(typed_loop + "Na1 Na 0 0 0 0.01\nX Cl 0.5 0.5 0.5 0.01\n"),
+                {"--wave", "CuKa1"}, &typed);
+    const std::string b =
+        run_cif(rock_salt("loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                          "_atom_site_fract_z\n_atom_site_U_iso_or_equiv\nNa1 0 0 0 0.01\n"
+                          "Clb 0.5 0.5 0.5 0.01\n"),
+                {"--wave", "CuKa1"}, &labelled);
+    ASSERT_EQ(typed.status, 0) << typed.err;
+    ASSERT_EQ(labelled.status, 0) << labelled.err;
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(typed.err + labelled.err, "");
 }
 
 } // namespace

@@ -12,7 +12,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 for crystal in quartz corundum; do
     "$peakhkl" "$src/examples/$crystal.cif" --wave CuKa1 --tt-max 100 --table "$work/$crystal.tsv" \
         > "$work/$crystal.deck" 2> "$work/err" || fail "peakhkl $crystal.cif: $(cat "$work/err")"
-    [ ! -s "$work/err" ] || fail "peakhkl $crystal.cif wrote on standard error: $(cat "$work/err")"
+    # The examples give no displacement parameters: the one warning says so.
+    ! grep -v 'their displacement is taken as 0$' "$work/err" ||
+        fail "peakhkl $crystal.cif wrote on standard error: $(cat "$work/err")"
     # The front end evaluates the script peakpos makes of the deck, and checks
     # every stick against the deck.
     "$tclsh" "$src/tests/frontend/frontend.tcl" "$peakpos" "$work/$crystal.deck" ||
@@ -21,7 +23,7 @@ for crystal in quartz corundum; do
     grep -q "^ set $crystal(x) {" "$work/$crystal.tcl" ||
         fail "the script of $crystal.cif is not named $crystal"
     npeak=$(sed -n 4p "$work/$crystal.deck")
-    [ "$(head -1 "$work/$crystal.tsv")" = "$(printf 'h\tk\tl\td\t2theta\tmultiplicity\textinct')" ] ||
+    [ "$(head -1 "$work/$crystal.tsv")" = "$(printf 'h\tk\tl\td\t2theta\tmultiplicity\textinct\tF2\tintensity')" ] ||
         fail "the table's header: $(head -1 "$work/$crystal.tsv")"
     [ "$(($(wc -l < "$work/$crystal.tsv") - 1))" = "$npeak" ] || fail "the table of $crystal.cif has not $npeak rows"
 done

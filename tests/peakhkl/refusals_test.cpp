@@ -53,6 +53,16 @@ std::vector<std::string> with_files(std::vector<std::string> args,
 const std::string cell = "_cell_length_a 5.64\n_cell_length_b 5.64\n_cell_length_c 5.64\n"
                          "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n";
 
+// A CIF of F m -3 m with the atom sites of rows: label, type symbol,
+// x y z, occupancy, U_iso (the rows from line 16).
+std::string atoms(const std::string& rows) {
+    return "data_atoms\n" + cell +
+           "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n"
+           "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_occupancy\n"
+           "_atom_site_U_iso_or_equiv\n" +
+           rows + "_space_group_IT_number 225\n";
+}
+
 std::vector<std::string> with_cell(std::vector<std::string> args) {
     std::vector<std::string> all{"--cell", "5.64", "5.64", "5.64", "90", "90", "90"};
     all.insert(all.end(), args.begin(), args.end());
@@ -234,7 +244,75 @@ INSTANTIATE_TEST_SUITE_P(
                  "--block", "three", "--wave", "1.54"},
                 "expected a data block named \"three\", found the blocks one two"},
         Refusal{"a CIF and --cell", with_cell({EXAMPLES_DIR "/quartz.cif", "--wave", "1.54"}),
-                "expected either a CIF file or --cell and --sg"}));
+                "expected either a CIF file or --cell and --sg"},
+        // The atoms: the tag, the atom's label and the line of the tag.
+        Refusal{"a coordinate that is not a number",
+                {cif_file("xyz", atoms("Na1 Na 0 0 0 1 0.01\nCl1 Cl 0.5 half 0.5 1 0.01\n")),
+                 "--wave", "1.54"},
+                "xyz.cif:17: _atom_site_fract_y of Cl1: expected a number, found \"half\""},
+        Refusal{"a coordinate left unknown",
+                {cif_file("unknown_y", atoms("Na1 Na 0 ? 0 1 0.01\n")), "--wave", "1.54"},
+                "_atom_site_fract_y of Na1: expected a fractional coordinate, found \"?\""},
+        Refusal{"an occupancy above 1 beyond its uncertainty",
+                {cif_file("occ", atoms("Na1 Na 0 0 0 1.2(1) 0.01\n")), "--wave", "1.54"},
+                "occ.cif:16: _atom_site_occupancy of Na1: expected an occupancy from 0 to 1, "
+                "found \"1.2(1)\""},
+        Refusal{"a negative occupancy",
+                {cif_file("negative_occ", atoms("Na1 Na 0 0 0 -0.1 0.01\n")), "--wave", "1.54"},
+                "_atom_site_occupancy of Na1: expected an occupancy from 0 to 1"},
+        Refusal{"a negative U_iso beyond its uncertainty",
+                {cif_file("u", atoms("Na1 Na 0 0 0 1 -0.05(1)\n")), "--wave", "1.54"},
+                "u.cif:16: _atom_site_U_iso_or_equiv of Na1: expected a displacement of 0 or "
+                "more, found \"-0.05(1)\""},
+        Refusal{"an anisotropic U that is not a number",
+                {cif_file("aniso", atoms("Na1 Na 0 0 0 1 0.01\n") +
+                                       "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                                       "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                                       "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                                       "_atom_site_aniso_U_23\nNa1 0.01 0.01 x 0 0 0\n"),
+                 "--wave", "1.54"},
+                "_atom_site_aniso_U_33 of Na1: expected a number, found \"x\""},
+        Refusal{"a dummy atom",
+                {cif_file("q", atoms("Na1 Na 0 0 0 1 0.01\nQ1 Q 0.1 0.2 0.3 1 0.01\n")), "--wave",
+                 "1.54"},
+                "q.cif:17: _atom_site_label of Q1: expected an atom of a known element "
+                "(--skip-unknown-atoms leaves it out), found a dummy or unknown atom \"Q\""},
+        Refusal{"an unknown type symbol",
+                {cif_file("xx", atoms("Xx1 Xx 0 0 0 1 0.01\n")), "--wave", "1.54"},
+                "_atom_site_label of Xx1: expected an atom of a known element"},
+        Refusal{"an element without a neutron scattering length",
+                {cif_file("po", atoms("Po1 Po 0 0 0 1 0.01\n")), "--wave", "1.54", "--radiation",
+                 "neutron"},
+                "found Po, which has no neutron scattering length"},
+        Refusal{"--min-intensity without atoms",
+                with_cell({"--sg", "225", "--wave", "1.54", "--min-intensity", "5"}),
+                "--min-intensity: expected a crystal with atom sites"},
+        Refusal{"--min-intensity above 100",
+                {EXAMPLES_DIR "/silicon.cif", "--wave", "1.54", "--min-intensity", "120"},
+                "--min-intensity: expected a percentage from 0 to 100, found \"120\""},
+        Refusal{"a wavelength in nanometres", with_cell({"--sg", "225", "--wave", "0.0154"}),
+                "--wave: expected a wavelength in angstroms from 0.05 to 50 (in nanometres? 0.0154 "
+                "nm is 0.154 A), found \"0.0154\""},
+        Refusal{"a wavelength in picometres", with_cell({"--sg", "225", "--wave", "154.06"}),
+                "(in picometres? 154.06 pm is 1.5406 A)"},
+        Refusal{"an X-ray line for neutrons",
+                with_cell({"--sg", "225", "--wave", "CuKa1", "--radiation", "neutron"}),
+                "--wave: expected a neutron wavelength in angstroms with --radiation neutron, "
+                "found the X-ray line \"CuKa1\""},
+        Refusal{"an unknown radiation",
+                with_cell({"--sg", "225", "--wave", "1.54", "--radiation", "electron"}),
+                "--radiation: expected xray or neutron, found \"electron\""},
+        Refusal{"a monochromator and a polarization",
+                with_cell({"--sg", "225", "--wave", "1.54", "--monochromator", "26.6",
+                           "--polarization", "0.9"}),
+                "--monochromator/--polarization: expected one of the two, found both"},
+        Refusal{"a polarization above 1",
+                with_cell({"--sg", "225", "--wave", "1.54", "--polarization", "1.5"}),
+                "--polarization: expected a fraction from 0 to 1, found \"1.5\""},
+        Refusal{"a monochromator for neutrons",
+                with_cell({"--sg", "225", "--wave", "1.54", "--radiation", "neutron",
+                           "--monochromator", "26.6"}),
+                "--monochromator: expected X-rays, found --radiation neutron"}));
 
 // The number one unit of the last digit of text above it (up) or below it.
 std::string next_limit(const std::string& text, bool up) {
@@ -280,9 +358,9 @@ TEST(Refuses, TooManyWithinASecondAndTheLimitItNamesHolds) {
     using Args = std::vector<std::string>;
     std::vector<Args> cases{
         // d_min far below anything that fits: a huge box, a thin oblique cell.
-        Args{"--cell", "2", "300", "2", "30", "30", "30", "--sg", "P1", "--wave", "0.0001",
-             "--d-min", "1e-6"},
-        Args{"--cell", "500", "500", "500", "90", "90", "90", "--sg", "225", "--wave", "1e-30",
+        Args{"--cell", "2", "300", "2", "30", "30", "30", "--sg", "P1", "--wave", "1", "--d-min",
+             "1e-6"},
+        Args{"--cell", "500", "500", "500", "90", "90", "90", "--sg", "225", "--wave", "0.05",
              "--tt-max", "179"},
         Args{"--cell", "50", "60", "70", "80", "85", "95", "--sg", "P 1", "--wave", "CuKa1"},
         Args{"--cell", "40", "50", "60", "90", "100", "90", "--sg", "P 21/c", "--wave", "CuKa1",

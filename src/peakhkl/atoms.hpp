@@ -1,0 +1,61 @@
+// The atom sites of a CIF data block: where each atom is, what it is, how
+// much of it there is and how it vibrates.
+#pragma once
+
+#include <gemmi/small.hpp>
+
+#include <string>
+#include <vector>
+
+// gemmi's CIF block, declared only: its header is compiled apart where the
+// compiler needs it (see CMakeLists.txt).
+namespace gemmi::cif {
+struct Block;
+}
+
+namespace peakhkl {
+
+// Where in a CIF a value of an atom stands: "file.cif:12" and
+// "_atom_site_occupancy of Fe1".
+struct Place {
+    std::string line;
+    std::string item;
+    std::string text() const { return line + ": " + item; } // for an InputError
+    // "peakhkl: file.cif:12: warning: _atom_site_occupancy of Fe1: what\n"
+    std::string warning(const std::string& what) const {
+        return "peakhkl: " + line + ": warning: " + item + ": " + what + "\n";
+    }
+};
+
+struct AtomSite {
+    // label, type_symbol, fract, occ (chemical: as the CIF gives it, 1 for an
+    // atom wholly at its position whatever the position's symmetry), u_iso
+    // in A^2, aniso (U_ij in A^2 on the reciprocal axes, the CIF's U), element
+    // (El::X for a dummy or an unknown atom) and charge.
+    gemmi::SmallStructure::Site site;
+    Place where; // of its _atom_site_label, for messages
+};
+
+struct AtomSites {
+    std::vector<AtomSite> sites; // empty for a block without atom sites
+    std::string warnings;        // "peakhkl: FILE:LINE: warning: ...\n" lines
+};
+
+// The atom sites of block, read from path:
+//   _atom_site_label, _atom_site_fract_x/y/z (required with a label);
+//   _atom_site_type_symbol, else the element from the label ("Fe1" -> Fe,
+//   "O2a" -> O); a charge in the type symbol ("O2-", "Fe3+", "Fe+3");
+//   _atom_site_occupancy (default 1);
+//   _atom_site_U_iso_or_equiv, else _atom_site_B_iso_or_equiv / (8 pi^2)
+//   (default 0, with a warning);
+//   _atom_site_aniso_U_11 ... U_23, else _atom_site_aniso_B_11 ... B_23 /
+//   (8 pi^2), matched by _atom_site_aniso_label;
+//   an atom with _atom_site_calc_flag dum is a dummy (El::X).
+// A standard uncertainty, 0.25(2), is read as in the cell. Throws InputError
+// with the tag, the atom's label and the line of the tag for a coordinate
+// that is not a number, an occupancy below 0 or above 1 beyond its
+// uncertainty, or a negative U_iso beyond its uncertainty (one within it is
+// taken as 0, with a warning).
+AtomSites read_atoms(gemmi::cif::Block& block, const std::string& path);
+
+} // namespace peakhkl
