@@ -239,8 +239,8 @@ def beam_options(rng, kind):
     if kind == "neutron":
         wave = float("%.4f" % rng.uniform(1.0, 2.5))
         return ["--radiation", "neutron", "--wave", repr(wave)], {"neutron": True, "wave": wave}
-    name, wave = rng.choice([("CuKa1", 1.540593), ("MoKa1", 0.7093172), ("CoKa1", 1.788996),
-                             ("cuka", 1.5418712)])
+    name, wave = rng.choice([("CuKa1", 1.5405929), ("MoKa1", 0.70931715), ("CoKa1", 1.788996),
+                             ("cuka", 1.5418711)])
     args, beam = ["--wave", name], {"wave": wave}
     choice = rng.random()
     if choice < 0.3:
@@ -316,8 +316,8 @@ def fixture_cases(peakhkl, helper, work, source):
             s.scattering_type = s.scattering_type.rstrip("+-0123456789")
         name = os.path.basename(path)[:-4]
         for kind, args, beam in (("no dispersion", ["--wave", "CuKa1", "--no-dispersion"],
-                                  {"wave": 1.540593}),
-                                 ("CuKa1", ["--wave", "CuKa1"], {"wave": 1.540593})):
+                                  {"wave": 1.5405929}),
+                                 ("CuKa1", ["--wave", "CuKa1"], {"wave": 1.5405929})):
             found, rows, reference = check_structure(peakhkl, helper, work,
                                                      "%s (%s)" % (name, kind), path, structure,
                                                      args, beam)

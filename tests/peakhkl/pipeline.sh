@@ -12,9 +12,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 for crystal in quartz corundum; do
     "$peakhkl" "$src/examples/$crystal.cif" --wave CuKa1 --tt-max 100 --table "$work/$crystal.tsv" \
         > "$work/$crystal.deck" 2> "$work/err" || fail "peakhkl $crystal.cif: $(cat "$work/err")"
-    # The examples give no displacement parameters: the one warning says so.
-    ! grep -v 'their displacement is taken as 0$' "$work/err" ||
-        fail "peakhkl $crystal.cif wrote on standard error: $(cat "$work/err")"
+    [ ! -s "$work/err" ] || fail "peakhkl $crystal.cif wrote on standard error: $(cat "$work/err")"
     # The front end evaluates the script peakpos makes of the deck, and checks
     # every stick against the deck.
     "$tclsh" "$src/tests/frontend/frontend.tcl" "$peakpos" "$work/$crystal.deck" ||

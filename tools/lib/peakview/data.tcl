@@ -109,7 +109,7 @@ proc ::peakview::data::viaLibxy {path limitMs} {
     }
     set pattern [fromBytes [encoding convertto utf-8 [dict get $made out]] $path]
     dict set pattern format xyconv
-    dict set pattern wavelengths [wavelengths $text]
+    dict set pattern wavelengths [wavelengths [dict get $made out]]
     return $pattern
 }
 
