@@ -39,10 +39,11 @@ from cctbx import crystal, miller, sgtbx, uctbx
 from cctbx.array_family import flex
 
 
-def random_cell(rng, group):
-    """A cell with the metric symmetry of group, from a random one."""
+def random_cell(rng, group, shortest=3):
+    """A cell with the metric symmetry of group, from a random one whose
+    lengths lie between shortest and 12 A."""
     while True:
-        lengths = [rng.uniform(3, 12) for _ in range(3)]
+        lengths = [rng.uniform(shortest, 12) for _ in range(3)]
         angles = [rng.uniform(70, 115) for _ in range(3)]
         try:
             cell = group.average_unit_cell(uctbx.unit_cell(lengths + angles))

@@ -35,24 +35,12 @@ from cctbx import adptbx, crystal, miller, sgtbx, uctbx, xray
 from cctbx.array_family import flex
 import iotbx.cif
 
+from cctbx_diff import random_cell
+
 ELEMENTS = ["H", "C", "N", "O", "F", "Na", "Mg", "Al", "Si", "P", "S", "Cl", "K", "Ca", "Ti",
             "Mn", "Fe", "Cu", "Zn", "Se", "Br", "Sr", "Zr", "Ag", "Sn", "I", "Ba", "La", "Gd",
             "W", "Pt", "Pb", "U"]
 NEUTRON_ELEMENTS = [e for e in ELEMENTS if e not in ("Gd",)]  # Gd: a complex length
-
-
-def random_cell(rng, group):
-    """A cell with the metric symmetry of group, from a random one."""
-    while True:
-        lengths = [rng.uniform(4, 12) for _ in range(3)]
-        angles = [rng.uniform(70, 115) for _ in range(3)]
-        try:
-            cell = group.average_unit_cell(uctbx.unit_cell(lengths + angles))
-        except RuntimeError:
-            continue
-        params = [float("%.6f" % p) for p in cell.parameters()]
-        if params[0] > 1.5 and min(params[3:]) > 20:
-            return params
 
 
 def random_u_star(rng, unit_cell, site_symmetry):
@@ -70,7 +58,7 @@ def random_u_star(rng, unit_cell, site_symmetry):
 def random_structure(rng, symbol, elements):
     """A CIF's text and the same structure for cctbx, from its rounded numbers."""
     group = sgtbx.space_group(symbol.hall())
-    unit_cell = uctbx.unit_cell(random_cell(rng, group))
+    unit_cell = uctbx.unit_cell(random_cell(rng, group, shortest=4))
     symmetry = crystal.symmetry(unit_cell=unit_cell, space_group=group)
     strict = symmetry.special_position_settings(min_distance_sym_equiv=1.0)
     wyckoff = sgtbx.space_group_info(group=group).wyckoff_table()
