@@ -152,9 +152,9 @@ void read_anisotropic(cif::Block& block, const Where& where, AtomSites& atoms) {
             for (AtomSite& a : atoms.sites)
                 if (a.site.label == label) atom = &a;
             if (atom == nullptr) {
-                atoms.warnings += where.at("_atom_site_aniso_label", label)
-                                      .warning("no atom site of that label; its displacement is "
-                                               "not used");
+                atoms.warnings.push_back(
+                    where.at("_atom_site_aniso_label", label)
+                        .warning("no atom site of that label; its displacement is not used"));
                 continue;
             }
             std::array<double, 6> u{};
@@ -227,8 +227,8 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
             if (u->value + u->su < 0)
                 throw InputError(where.at(u_tag, site.label).text(), "a displacement of 0 or more",
                                  peakhkl::quoted(cif::as_string(row[u_tag[11] == 'U' ? u_ : b_])));
-            atoms.warnings +=
-                where.at(u_tag, site.label).warning("negative within its uncertainty; taken as 0");
+            atoms.warnings.push_back(
+                where.at(u_tag, site.label).warning("negative within its uncertainty; taken as 0"));
         }
         site.u_iso = u ? std::max(u->value, 0.0) : 0;
         without_u.push_back(!u);
@@ -240,10 +240,10 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
         if (without_u[i] && !atoms.sites[i].site.aniso.nonzero())
             labels += (labels.empty() ? "" : " ") + atoms.sites[i].site.label;
     if (!labels.empty())
-        atoms.warnings +=
-            "peakhkl: " + path +
-            ": warning: no _atom_site_U_iso_or_equiv or _atom_site_B_iso_or_equiv for " + labels +
-            "; their displacement is taken as 0\n";
+        atoms.warnings.push_back(path +
+                                 ": warning: no _atom_site_U_iso_or_equiv or "
+                                 "_atom_site_B_iso_or_equiv for " +
+                                 labels + "; their displacement is taken as 0");
     return atoms;
 }
 

@@ -21,9 +21,9 @@ struct Place {
     std::string line;
     std::string item;
     std::string text() const { return line + ": " + item; } // for an InputError
-    // "peakhkl: file.cif:12: warning: _atom_site_occupancy of Fe1: what\n"
+    // "file.cif:12: warning: _atom_site_occupancy of Fe1: what"
     std::string warning(const std::string& what) const {
-        return "peakhkl: " + line + ": warning: " + item + ": " + what + "\n";
+        return line + ": warning: " + item + ": " + what;
     }
 };
 
@@ -37,8 +37,8 @@ struct AtomSite {
 };
 
 struct AtomSites {
-    std::vector<AtomSite> sites; // empty for a block without atom sites
-    std::string warnings;        // "peakhkl: FILE:LINE: warning: ...\n" lines
+    std::vector<AtomSite> sites;       // empty for a block without atom sites
+    std::vector<std::string> warnings; // "FILE:LINE: warning: ...", each read past
 };
 
 // The atom sites of block, read from path:

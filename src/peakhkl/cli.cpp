@@ -205,6 +205,12 @@ std::string write_file(const std::string& path, const std::string& text) {
     return written ? "" : std::strerror(write_errno);
 }
 
+// Adds each warning ("FILE:LINE: warning: ...") to what goes to standard
+// error.
+void say(Outcome& outcome, const std::vector<std::string>& warnings) {
+    for (const std::string& warning : warnings) outcome.err += "peakhkl: " + warning + "\n";
+}
+
 Outcome make_deck(const Options& o) {
     Outcome outcome;
     // The crystal.
@@ -217,9 +223,9 @@ Outcome make_deck(const Options& o) {
                              "both, with " + quoted(o.cif));
         CifCrystal from_cif = read_cif(o.cif, o.block);
         crystal = std::move(from_cif.crystal);
-        for (const std::string& warning : from_cif.warnings)
-            outcome.err += "peakhkl: " + warning + "\n";
+        say(outcome, from_cif.warnings);
         atoms = std::move(from_cif.atoms);
+        say(outcome, atoms.warnings);
         if (name.empty()) {
             name = mended_name(from_cif.name);
             const std::string source = from_cif.name_from.empty()
@@ -292,14 +298,11 @@ Outcome make_deck(const Options& o) {
     std::optional<Strengths> strengths;
     std::vector<Reflection> reflections = std::move(*list);
     if (!atoms.sites.empty()) {
-        outcome.err += atoms.warnings;
         const Scatterers s = scatterers(atoms.sites, beam, o.skip_unknown);
-        outcome.err += s.warnings;
+        say(outcome, s.warnings);
         std::vector<double> f2 = set_f2(crystal, s.sites, reflections, beam);
         std::vector<double> intensity = intensities(reflections, f2, beam);
         strengths = Strengths{std::move(f2), std::move(intensity)};
-    } else {
-        outcome.err += atoms.warnings;
     }
     if (!o.min_intensity.empty()) {
         if (!strengths)

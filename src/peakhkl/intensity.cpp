@@ -135,18 +135,19 @@ Scatterers scatterers(const std::vector<AtomSite>& atoms, const Beam& beam, bool
                 throw InputError(atom.where.text(),
                                  "an atom of a known element (--skip-unknown-atoms leaves it out)",
                                  what);
-            s.warnings += atom.where.warning(what + " left out");
+            s.warnings.push_back(atom.where.warning(what + " left out"));
             continue;
         }
         if (beam.radiation == Radiation::xray && site.charge != 0 &&
             ions.insert(site.type_symbol).second)
-            s.warnings += atom.where.warning(
+            s.warnings.push_back(atom.where.warning(
                 "no form factor for the ion " + quoted(site.type_symbol) +
-                " in the table; the neutral " + site.element.name() + "'s is used");
+                " in the table; the neutral " + site.element.name() + "'s is used"));
         if (beam.radiation == Radiation::xray && beam.dispersion &&
             site.element.atomic_number() > 92 && ions.insert(site.element.name()).second)
-            s.warnings += atom.where.warning(std::string("no f', f'' for ") + site.element.name() +
-                                             " (Cromer-Liberman stops at U); 0 is used");
+            s.warnings.push_back(atom.where.warning(std::string("no f', f'' for ") +
+                                                    site.element.name() +
+                                                    " (Cromer-Liberman stops at U); 0 is used"));
         s.sites.push_back(site);
     }
     return s;

@@ -37,7 +37,7 @@ constexpr double special_position_tolerance = 0.2;
 // warning: the table holds neutral atoms only.
 struct Scatterers {
     std::vector<gemmi::SmallStructure::Site> sites;
-    std::string warnings; // "peakhkl: FILE:LINE: warning: ...\n" lines
+    std::vector<std::string> warnings; // "FILE:LINE: warning: ..."
 };
 Scatterers scatterers(const std::vector<AtomSite>& atoms, const Beam& beam, bool skip_unknown);
 
