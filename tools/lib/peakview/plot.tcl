@@ -466,11 +466,14 @@ proc ::peakview::plot::secondLabel {kind wavelength g tt} {
 
 # Returns nothing; places the tick rows of G's LAYOUT under the data
 # shown from WLO to WHI (the y range above the rows), and sets the y axis
-# to show them: the rows follow a zoom in y. The rows' geometry is kept
-# for the labels (rows).
+# to show them: the rows follow a zoom in y, and their label bands the
+# graph's height. The rows' geometry is kept for the labels (rows).
 proc ::peakview::plot::showData {g layout wlo whi} {
     variable rows
-    set geometry [rowGeometry $wlo $whi [llength [dict get $layout rows rows]] [dict get $layout band]]
+    set n [llength [dict get $layout rows rows]]
+    set band [dict get $layout band]
+    if {$band > 0 && [winfo height $g] > 1} { set band [bandFor $n [winfo height $g]] }
+    set geometry [rowGeometry $wlo $whi $n $band]
     set rows($g) $geometry
     foreach e [dict get $layout elements] {
         if {![dict exists $e row]} continue

@@ -117,9 +117,20 @@ proc ::peakview::view::interact {g settings} {
     } {
         foreach key $keys { bind $top $key [list ::peakview::view::$command $g] }
     }
+    # A new size lays the tick rows out again: their label bands keep room
+    # for a label.
+    bind $g <Configure> +[list ::peakview::view::refit $g]
     focus $g
     Blt_Crosshairs $g
     return $bar
+}
+
+# Returns nothing; shows G's view again at the graph's new size.
+proc ::peakview::view::refit {g} {
+    variable settings
+    if {[info exists settings($g)] && [llength [dict get $settings($g) window]] == 2} {
+        show $g [limits $g]
+    }
 }
 
 # Returns nothing; keeps SETTINGS for the graph G and clears its view
