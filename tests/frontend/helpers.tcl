@@ -66,6 +66,11 @@ proc viewer {args} {
     return $result
 }
 
+# Returns the pixel of the graph G at 2θ X and intensity Y.
+proc pixel {g x y} {
+    return [list [expr {round([$g axis transform x $x])}] [expr {round([$g axis transform y $y])}]]
+}
+
 # Returns the rows of the picture FILE, each a list of #rrggbb colours.
 proc pictureRows {file} {
     set img [image create photo -file $file]

@@ -6,6 +6,7 @@
 #   peakview::plot::writePng GRAPH FILE W H, writePs GRAPH FILE W H
 #   peakview::plot::secondAxis GRAPH KIND WAVELENGTH   d or Q along the top
 #   peakview::plot::showData GRAPH LAYOUT WLO WHI   the y range, the tick rows under it
+#   peakview::plot::clip GRAPH LAYOUT          the sticks cut at the edges of the view
 
 package require peakview::phases
 package require peakview::strength
@@ -186,6 +187,7 @@ proc ::peakview::plot::layout {phases pattern options} {
     set seconds [expr {[dict exists $options kalpha2] ? [dict get $options kalpha2] : {}}]
     set elements {}
     set xs {}
+    set readings {}
     set hasData [expr {[dict size $pattern] > 0}]
     if {$hasData} {
         set n [llength [dict get $pattern x]]
@@ -199,6 +201,7 @@ proc ::peakview::plot::layout {phases pattern options} {
             sigma $sigma colour $dataColour dashes {} width 1 hide 0 \
             label "[file tail [dict get $pattern source]] ($n points)" axis y trace both]
         lappend xs {*}[bounds [dict get $pattern x]]
+        dict set readings intensity [list [dict get $pattern x] [dict get $pattern y]]
         lassign [bounds [dict get $pattern y]] rawlo rawhi
         set dlo [scaled $scale $rawlo]
         set dhi [scaled $scale $rawhi]
@@ -249,6 +252,15 @@ proc ::peakview::plot::layout {phases pattern options} {
                 set plainLo [dict get $sticks ylo]
                 set plainHi [dict get $sticks yhi]
             }
+            # Reflections at one 2θ are one stick of their summed
+            # intensity (the readout and the table list each).
+            set groups [::peakview::strength::coincident $sx]
+            if {[llength $groups] < [llength $sx]} {
+                set firsts [lmap group $groups { lindex $group 0 }]
+                lassign [::peakview::strength::summed $sx $heights] sx heights
+                set plainLo [lmap f $firsts { lindex $plainLo $f }]
+                set plainHi [lmap f $firsts { lindex $plainHi $f }]
+            }
             lappend xs {*}[bounds $sx]
             set n [llength $sx]
             set e [dict create name $kind$k sigma {} hide 0 trace decreasing width 2 \
@@ -291,8 +303,9 @@ proc ::peakview::plot::layout {phases pattern options} {
             # The stick pattern under the data, from the data's foot.
             if {$rows && $known && $kind ne "extinct"} {
                 # (A companion's height is half its reflection's already.)
-                set strongest [lindex [lsort -real [lsearch -all -inline -exact -not \
-                                                        [::peakview::strength::of $phase allowed] ""]] end]
+                set strongest [lindex [lsort -real [lsearch -all -inline -exact -not [lindex \
+                    [::peakview::strength::summed [dict get $phase allowed x] \
+                         [::peakview::strength::of $phase allowed]] 1] ""]] end]
                 set top {}
                 set keep {}
                 foreach x $sx h $heights {
@@ -310,6 +323,7 @@ proc ::peakview::plot::layout {phases pattern options} {
     }
 
     dict set result elements $elements
+    dict set result readings [lmap {label xy} $readings { list $label {*}$xy }]
     dict set result xrange {}
     dict set result yrange {}
     dict set result y2range {}
@@ -405,10 +419,12 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
     }
     # The stick patterns first, under everything; then the sticks phase by
     # phase, each phase's forbidden sticks over its allowed ones, and the
-    # measured data over them all. The legend lists the elements in the
-    # reverse of the drawing order.
-    set data [lsearch -all -inline -exact $drawn data]
-    $g element show [concat [lreverse $keys] [lsearch -all -inline -exact -not $drawn data] $data [lreverse $under]]
+    # measured data over them all: a stick never hides a peak's top.
+    # (BLT draws the list in its order, each element over those before;
+    # the legend lists the entries in the reverse order.)
+    set data [lsearch -all -inline -regexp $drawn {^(data|fit)}]
+    $g element show [concat [lreverse $keys] [lreverse $under] \
+                         [lsearch -all -inline -regexp -not $drawn {^(data|fit)}] $data]
     return $g
 }
 
@@ -480,6 +496,46 @@ proc ::peakview::plot::showData {g layout wlo whi} {
         ::peakview::plot::y_[dict get $e name] set [rowYs $e $geometry]
     }
     $g axis configure y -min [dict get $geometry min] -max $whi
+}
+
+# Returns the y list YS of sticks (pairs of ends) with each stick that
+# reaches into the range LO to HI cut at its edges; a stick wholly above
+# or below it stays as it is.
+proc ::peakview::plot::clampSticks {ys lo hi} {
+    set out {}
+    foreach {a b} $ys {
+        if {$a > $b} { lassign [list $b $a] a b }
+        if {$b < $lo || $a > $hi} {
+            lappend out $a $b
+            continue
+        }
+        lappend out [expr {$a < $lo ? $lo : $a}] [expr {$b > $hi ? $hi : $b}]
+    }
+    return $out
+}
+
+# Returns nothing; sets the sticks of G's LAYOUT (those drawn alone and
+# the stick patterns under the data) to the y range their axis shows now:
+# BLT leaves out a stick of a line element whose end lies past the plot
+# area's edge, so a zoom box whose top and bottom cut through sticks would
+# show none of them. The tick rows are placed inside the range already.
+proc ::peakview::plot::clip {g layout} {
+    foreach axis {y y2} {
+        lassign [$g axis limits $axis] lo($axis) hi($axis)
+    }
+    foreach e [dict get $layout elements] {
+        if {[dict get $e trace] ne "decreasing" || [dict exists $e row]} continue
+        set axis [dict get $e axis]
+        set ys [dict get $e y]
+        lassign [bounds $ys] ylo yhi
+        if {$ylo eq "" || ($ylo >= $lo($axis) && $yhi <= $hi($axis))} {
+            set clamped $ys
+        } else {
+            set clamped [clampSticks $ys $lo($axis) $hi($axis)]
+        }
+        set v ::peakview::plot::y_[dict get $e name]
+        if {[$v length] == [llength $clamped]} { $v set $clamped }
+    }
 }
 
 # Writes GRAPH as a PNG image WIDTH by HEIGHT to FILE; returns nothing.

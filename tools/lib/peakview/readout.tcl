@@ -6,6 +6,7 @@
 #   peakview::readout::near PHASES X TOLERANCE ?PREPARED?   the sticks within TOLERANCE of X
 #   peakview::readout::describe STICK               one line of text for a stick
 #   peakview::readout::pointer X Y ?WAVELENGTH?     the pointer's own line
+#   peakview::readout::measured XS YS X ?GAP?       the measured count at X
 #   peakview::readout::line POINTER STICKS ?MOST?   the status line: pointer, nearest sticks
 
 namespace eval ::peakview::readout {
@@ -15,12 +16,14 @@ namespace eval ::peakview::readout {
 
 # Returns, for each phase of PHASES, a dict {xs LIST refs LIST}: the x of
 # its sticks, allowed and forbidden, in ascending order, and for each the
-# pair {kind k} (k its position among the phase's sticks of that kind).
+# pair {kind k} (k its position among the phase's sticks of that kind:
+# allowed, extinct, or kalpha2 where the phase has its Kα2 companions).
 proc ::peakview::readout::prepare {phases} {
     set prepared {}
     foreach phase $phases {
         set all {}
-        foreach kind {allowed extinct} {
+        foreach kind {allowed extinct kalpha2} {
+            if {![dict exists $phase $kind]} continue
             set k -1
             foreach sx [dict get $phase $kind x] {
                 lappend all [list $sx $kind [incr k]]
@@ -35,11 +38,12 @@ proc ::peakview::readout::prepare {phases} {
 
 # Returns the sticks of PHASES whose x lies within TOLERANCE (in degrees)
 # of X, nearest first: one dict per stick with phase (the name word),
-# colour, kind (allowed or extinct), x (where it is drawn), index (its
+# colour, kind (allowed, extinct or kalpha2), x (where it is drawn), index (its
 # position in the phase's lists, "" when unmatched), tt and d (the lists'
 # own text, "" when unmatched), hkl, multiplicity and intensity (from a
-# phase whose indices are known, else "") and distance. Reflections at one
-# 2θ are each a stick of their own, all listed. PREPARED is what prepare
+# phase whose indices are known, else ""; a Kα2 companion's its own) and
+# distance. Reflections at one 2θ are each listed, though drawn as one
+# stick; the allowed ones and their Kα2 companions before the forbidden. PREPARED is what prepare
 # returns for PHASES (made here when not given): a binary search finds the
 # sticks, so that the cost does not grow with their number.
 proc ::peakview::readout::near {phases x tolerance {prepared ""}} {
@@ -67,10 +71,17 @@ proc ::peakview::readout::near {phases x tolerance {prepared ""}} {
             foreach key {hkl multiplicity intensity} {
                 dict set stick $key [expr {$index eq "" ? "" : [lindex $known($key) $index]}]
             }
-            lappend found [list [dict get $stick distance] $stick]
+            if {$kind eq "kalpha2"} {
+                # The companion's own 2θ and intensity.
+                dict set stick tt [format %.4f [expr {$sx - [::peakview::readout::zeroOf $phase]}]]
+                dict set stick intensity [lindex [dict get $phase kalpha2 intensity] $k]
+            }
+            lappend found [list [expr {$kind eq "extinct"}] [dict get $stick distance] $stick]
         }
     }
-    return [lmap pair [lsort -real -index 0 $found] { lindex $pair 1 }]
+    # The allowed reflections (and their Kα2 companions) first, nearest
+    # first; then the forbidden ones.
+    return [lmap s [lsort -integer -index 0 [lsort -real -index 1 $found]] { lindex $s 2 }]
 }
 
 # Returns one line on STICK (a dict from near): its phase, its h k l
@@ -79,7 +90,10 @@ proc ::peakview::readout::near {phases x tolerance {prepared ""}} {
 proc ::peakview::readout::describe {stick} {
     set name [dict get $stick phase]
     set text "[expr {$name eq "" ? "(unnamed)" : $name}]"
-    if {[dict get $stick kind] eq "extinct"} { append text " (forbidden)" }
+    switch -- [dict get $stick kind] {
+        extinct { append text " (forbidden)" }
+        kalpha2 { append text " Kα2" }
+    }
     if {[dict get $stick index] eq ""} {
         return "$text: stick at 2θ [format %.3f [dict get $stick x]]°"
     }
@@ -98,6 +112,29 @@ proc ::peakview::readout::describe {stick} {
     return $text
 }
 
+# Returns the zero shift of PHASE's sticks (0 where none is known).
+proc ::peakview::readout::zeroOf {phase} {
+    if {![dict exists $phase zero] || [dict get $phase zero] eq ""} { return 0.0 }
+    return [dict get $phase zero]
+}
+
+# Returns the measured count at the 2θ X of the pattern whose points are
+# XS (ascending) and YS: the straight line between the two points either
+# side of X, "" outside the pattern or in a gap wider than GAP degrees.
+proc ::peakview::readout::measured {xs ys x {gap Inf}} {
+    set n [llength $xs]
+    if {$n == 0} { return "" }
+    set i [lsearch -sorted -real -bisect $xs $x]
+    if {$i < 0 || $i >= $n} { return "" }
+    set x0 [lindex $xs $i]
+    set y0 [lindex $ys $i]
+    if {$x0 == $x} { return $y0 }
+    if {$i + 1 >= $n} { return "" }
+    set x1 [lindex $xs $i+1]
+    if {$x1 - $x0 > $gap || $x1 <= $x0} { return "" }
+    return [expr {$y0 + ([lindex $ys $i+1] - $y0) * ($x - $x0) / ($x1 - $x0)}]
+}
+
 # Returns the number TEXT (as a plot script writes it) in FORMAT, or TEXT
 # as it stands where it is no number Tcl formats (NaN, Inf).
 proc ::peakview::readout::figure {format text} {
@@ -106,15 +143,19 @@ proc ::peakview::readout::figure {format text} {
 }
 
 # Returns the readout of the pointer at X (2θ): 2θ to 0.001°, with d for
-# the WAVELENGTH (Å, "" for none) and the intensity Y where it is given
-# ("" inside the tick rows, where no intensity is read).
-proc ::peakview::readout::pointer {x {y ""} {wavelength ""}} {
+# the WAVELENGTH (Å, "" for none), the intensity Y where it is given (the
+# measured count there) and the values of MORE, pairs {LABEL VALUE} (the
+# fit's curves, a second pattern; a value "" is left out).
+proc ::peakview::readout::pointer {x {y ""} {wavelength ""} {more {}}} {
     set text [format "2θ %.3f°" $x]
     if {$wavelength ne "" && $x > 0 && $x < 180} {
         append text [format "  d %.4f Å" [expr {$wavelength / (2.0 * sin($x * acos(-1) / 360.0))}]]
     }
     if {$y ne ""} {
         append text [format "  intensity %.1f" $y]
+    }
+    foreach {label value} $more {
+        if {$value ne ""} { append text [format "  %s %.1f" $label $value] }
     }
     return $text
 }

@@ -7,13 +7,56 @@
 #   peakview::strength::of PHASE KIND               each stick's intensity ("" unknown)
 #   peakview::strength::thin PHASES PCT             PHASES without the weak allowed sticks
 #   peakview::strength::companions PHASE LAMBDA2    the Kα2 sticks of PHASE's allowed ones
+#   peakview::strength::attach PHASES SECONDS       the phases with their Kα2 sticks
+#   peakview::strength::coincident XS               the sticks at one 2θ, grouped
+#   peakview::strength::summed XS HEIGHTS           one stick per 2θ, of the summed height
 #   peakview::strength::kalpha2 WAVE NAMED          λ(Kα2) for the line WAVE, or ""
 #   peakview::strength::common PHASES               the phases' one wavelength, or ""
 #   peakview::strength::table PHASES ?EXTINCT XMIN XMAX?   the rows of the table of the sticks
 #   peakview::strength::write FILE PHASES ?EXTINCT XMIN XMAX?   the table written to FILE
 
 namespace eval ::peakview::strength {
-    variable header {phase h k l d 2theta multiplicity intensity extinct}
+    variable header {phase h k l d 2theta multiplicity intensity extinct line}
+    # Reflections of one phase closer than this (degrees) are one stick:
+    # in cubic and other high-symmetry groups several sets coincide.
+    variable together 1e-4
+}
+
+# Returns the positions in XS (2θ of sticks, in any order) grouped by
+# where they coincide: a list of lists of positions, in ascending 2θ, each
+# group the sticks within `together` of its lowest.
+proc ::peakview::strength::coincident {xs} {
+    variable together
+    set groups {}
+    set start ""
+    foreach k [lsort -real -indices $xs] {
+        set x [lindex $xs $k]
+        if {$start ne "" && $x - $start <= $together} {
+            lset groups end [linsert [lindex $groups end] end $k]
+        } else {
+            set start $x
+            lappend groups [list $k]
+        }
+    }
+    return $groups
+}
+
+# Returns {XS HEIGHTS}: one stick for each group of coincident sticks of
+# XS (see coincident) at the group's first 2θ, as high as the sum of the
+# HEIGHTS that are known ("" where none is), in ascending 2θ.
+proc ::peakview::strength::summed {xs heights} {
+    set sx {}
+    set sh {}
+    foreach group [coincident $xs] {
+        lappend sx [lindex $xs [lindex $group 0]]
+        set sum ""
+        foreach k $group {
+            set h [lindex $heights $k]
+            if {$h ne ""} { set sum [expr {($sum eq "" ? 0.0 : $sum) + $h}] }
+        }
+        lappend sh $sum
+    }
+    return [list $sx $sh]
 }
 
 # Returns true when PHASE (a phase record) knows the intensity of its
@@ -107,28 +150,59 @@ proc ::peakview::strength::companions {phase lambda2} {
     return [dict create x $xs index $indices intensity $halves]
 }
 
+# Returns PHASES, each with the Kα2 companions of its allowed sticks for
+# the matching wavelength of SECONDS (one λ(Kα2) per phase, "" for none)
+# under the key kalpha2 (see companions, and lambda2 the wavelength).
+proc ::peakview::strength::attach {phases seconds} {
+    set k 0
+    lmap phase $phases {
+        set lambda2 [lindex $seconds $k]
+        incr k
+        if {$lambda2 ne ""} {
+            dict set phase kalpha2 [dict replace [companions $phase $lambda2] lambda2 $lambda2]
+        }
+        set phase
+    }
+}
+
 # Returns the rows of the table of the sticks of PHASES (each a list of
 # the fields of header; "-" where a value is not known), phase by phase
 # in ascending 2θ; the forbidden sticks where EXTINCT is true (they are
 # shown); with XMIN and XMAX, only the sticks drawn between them.
 # 2θ and d are the plot script's own text; a stick whose reflection is not
-# known gives its drawn 2θ.
+# known gives its drawn 2θ. The column line says Ka1 for a reflection and
+# Ka2 for its Kα2 companion (where the phase has them, see attach: after
+# the forbidden ones, whose companions are not drawn).
 proc ::peakview::strength::table {phases {extinct 1} {xmin -Inf} {xmax Inf}} {
     set rows {}
     foreach phase $phases {
         set name [dict get $phase name]
         set found {}
-        foreach kind [expr {$extinct ? {allowed extinct} : {allowed}}] {
-            set heights [of $phase $kind]
+        set kinds [expr {$extinct ? {allowed extinct} : {allowed}}]
+        if {[dict exists $phase kalpha2]} { lappend kinds kalpha2 }
+        foreach kind $kinds {
+            if {$kind eq "kalpha2"} {
+                set heights [dict get $phase kalpha2 intensity]
+            } else {
+                set heights [of $phase $kind]
+            }
             foreach x [dict get $phase $kind x] i [dict get $phase $kind index] h $heights {
                 if {$x < $xmin || $x > $xmax} continue
-                set row [list $name - - - - [format %.4f $x] - - [expr {$kind eq "extinct"}]]
+                set row [list $name - - - - [format %.4f $x] - - [expr {$kind eq "extinct"}] \
+                             [expr {$kind eq "kalpha2" ? "Ka2" : "Ka1"}]]
                 if {$i ne ""} {
                     set hkl [expr {[dict exists $phase hkl] ? [lindex [dict get $phase hkl] $i] : ""}]
                     set m [expr {[dict exists $phase multiplicity] ? [lindex [dict get $phase multiplicity] $i] : ""}]
                     if {[llength $hkl] == 3} { set row [lreplace $row 1 3 {*}$hkl] }
                     lset row 4 [string trim [lindex [dict get $phase d] $i]]
-                    lset row 5 [string trim [lindex [dict get $phase tt] $i]]
+                    if {$kind eq "kalpha2"} {
+                        # The companion's own 2θ, without the zero shift as
+                        # the lists give theirs.
+                        set zero [expr {[dict get $phase zero] eq "" ? 0.0 : [dict get $phase zero]}]
+                        lset row 5 [format %.4f [expr {$x - $zero}]]
+                    } else {
+                        lset row 5 [string trim [lindex [dict get $phase tt] $i]]
+                    }
                     if {$m ne ""} { lset row 6 $m }
                     if {$h ne ""} { lset row 7 $h }
                 }

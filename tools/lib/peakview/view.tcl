@@ -37,6 +37,8 @@ namespace eval ::peakview::view {
     variable stack
     variable gesture
     variable readout
+    # By graph: the pixel the pointer was last seen at.
+    variable pointer
 }
 
 # Returns the graph it makes in the toplevel TOP (with its status line,
@@ -96,7 +98,7 @@ proc ::peakview::view::interact {g settings} {
     dict set settings bar $bar
     setup $g $settings
     bind $g <Motion> [list ::peakview::view::motion $g %x %y]
-    bind $g <Leave> [list set ::peakview::view::readout($g) ""]
+    bind $g <Leave> [list ::peakview::view::leave $g]
     bind $g <ButtonPress-1> [list ::peakview::view::press $g box %x %y]
     bind $g <Shift-ButtonPress-1> [list ::peakview::view::press $g pan %x %y]
     bind $g <ButtonPress-2> [list ::peakview::view::press $g pan %x %y]
@@ -131,6 +133,14 @@ proc ::peakview::view::refit {g} {
     if {[info exists settings($g)] && [llength [dict get $settings($g) window]] == 2} {
         show $g [limits $g]
     }
+}
+
+# Returns nothing; empties the readout of G as the pointer leaves it.
+proc ::peakview::view::leave {g} {
+    variable readout
+    variable pointer
+    set readout($g) ""
+    unset -nocomplain pointer($g)
 }
 
 # Returns nothing; keeps SETTINGS for the graph G and clears its view
@@ -183,12 +193,14 @@ proc ::peakview::view::show {g view} {
     if {[dict exists $view y2]} {
         $g axis configure y2 -min [lindex [dict get $view y2] 0] -max [lindex [dict get $view y2] 1]
     }
+    ::peakview::plot::clip $g [dict get $settings($g) layout]
     if {[llength [dict get $s second]] == 2} {
         ::peakview::plot::secondAxis $g {*}[dict get $s second]
     }
     if {[llength [dict get $s labels]] > 0} {
         ::peakview::labels::later $g
     }
+    after idle [list ::peakview::view::repoint $g]
 }
 
 # Returns nothing; puts the view of G on its stack, to go back to.
@@ -364,27 +376,39 @@ proc ::peakview::view::cancel {g} {
 }
 
 # Returns nothing; sets the readout of G for the pointer at the pixel PX,
-# PY: the pointer's 2θ, its d, the data's intensity above the tick rows,
-# and the nearest sticks within three pixels.
+# PY: the pointer's 2θ, its d, the measured count at that 2θ (and the
+# fit's curves there), and the nearest sticks within three pixels.
 proc ::peakview::view::point {g px py} {
     variable readout
     variable settings
+    variable pointer
     set s $settings($g)
+    set pointer($g) [list $px $py]
     if {![$g inside $px $py]} {
         set readout($g) ""
         return
     }
     lassign [at $g $px $py] x y
     set tolerance [expr {abs([$g axis invtransform x [expr {$px + 3}]] - $x)}]
-    # No intensity is read among the tick rows, nor off the data's axis.
-    set layout [dict get $s layout]
-    set intensity ""
-    if {[llength [dict get $layout window]] != 2 || $y >= [lindex [dict get $s window] 0]} {
-        set intensity [::peakview::plot::unscaled [dict get $s scale] $y]
+    # The measured counts (and the fit's curves) at the pointer's 2θ,
+    # wherever it is in the column.
+    set more {}
+    foreach reading [dict get $s layout readings] {
+        lassign $reading label xs ys
+        lappend more $label [::peakview::readout::measured $xs $ys $x]
     }
     set near [::peakview::readout::near [dict get $s phases] $x $tolerance [dict get $s prepared]]
     set readout($g) [::peakview::readout::line \
-        [::peakview::readout::pointer $x $intensity [dict get $s wavelength]] $near]
+        [::peakview::readout::pointer $x "" [dict get $s wavelength] $more] $near]
+}
+
+# Returns nothing; brings the readout of G up to date for where the
+# pointer last was, once the view has changed under it (a zoom, a pan, a
+# new size).
+proc ::peakview::view::repoint {g} {
+    variable pointer
+    if {![winfo exists $g] || ![info exists pointer($g)]} return
+    point $g {*}$pointer($g)
 }
 
 # Returns nothing; shows or hides the intensities on G: the stick
