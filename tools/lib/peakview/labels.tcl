@@ -9,6 +9,14 @@ namespace eval ::peakview::labels {
     namespace export text order layout
     # The width of the columns that index the boxes already placed.
     variable column 32
+    # Labels as BLT's rotated text (1: for PostScript, which keeps text as
+    # text) or as images made once (0: fast to draw again).
+    variable rotatedText 0
+    # The label images made (see images), and the graph they are made on.
+    variable made [dict create]
+    variable maker [dict create size {600 400}]
+    # By graph: the text of each label marker shown.
+    variable labelTexts
 }
 
 # Returns the label of a reflection: its indices separated by blanks
@@ -83,8 +91,9 @@ proc ::peakview::labels::columns {box pad} {
 # pixel row of its top), w and h (the label's size in pixels), group, tt
 # and mult (see order). A label is centred on its stick, its bottom GAP
 # pixels above the stick's top; where that place is taken it may go up by
-# its own height plus 5 GAP, up to TIERS places in all (the wider gap
-# between tiers makes two labels one above the other read as two). A
+# its own height plus 5 GAP, up to TIERS places in all. Two labels one
+# above the other keep 5 GAP apart, whichever sticks they belong to (so
+# that they read as two), two side by side GAP. A
 # stick with the key ceiling keeps its label below that pixel row (the
 # foot of the tick row above its own). A label must lie
 # within the box BOUNDS (the plot area), and keep at least GAP pixels from
@@ -110,6 +119,10 @@ proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
 proc ::peakview::labels::place {items taken bounds tiers gap} {
     variable column
     lassign $bounds bx0 by0 bx1 by1
+    # One label over another (upright, end to end) keeps the tiers' gap
+    # from it, so that the two never read as one ("1 -1 0" over "0 2 0"
+    # as "1-10020"); side by side, GAP.
+    set apart [expr {5 * $gap}]
     # The boxes placed so far (taken ones first), by the columns they
     # reach into, GAP included.
     array set placed {}
@@ -155,7 +168,7 @@ proc ::peakview::labels::place {items taken bounds tiers gap} {
                     foreach other $placed($c) {
                         lassign $other ox0 oy0 ox1 oy1
                         if {$x0 < $ox1 + $gap && $ox0 < $x1 + $gap
-                            && $y0 < $oy1 + $gap && $oy0 < $y1 + $gap} {
+                            && $y0 < $oy1 + $apart && $oy0 < $y1 + $apart} {
                             set found ""
                             break
                         }
@@ -431,6 +444,13 @@ proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {firs
     set result [place $items $taken $bounds $tiers $gap]
     dict incr result dropped $short
     set n 0
+    variable made
+    variable labelTexts
+    variable rotatedText
+    set asText $rotatedText
+    set labelTexts($g) [dict create]
+    set wanted {}
+    set placed {}
     foreach kept [dict get $result kept] {
         lassign $kept id box
         lassign $box x0 y0 x1 y1
@@ -440,9 +460,27 @@ proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {firs
                 break
             }
         }
-        $g marker create text -name peakview-label[incr n] -text $text \
-            -rotate 90 -anchor center -padx 0 -pady 0 -font $font -foreground $colour \
-            -coords [$g invtransform [expr {($x0 + $x1) / 2.0}] [expr {($y0 + $y1) / 2.0}]]
+        set name peakview-label[incr n]
+        set coords [$g invtransform [expr {($x0 + $x1) / 2.0}] [expr {($y0 + $y1) / 2.0}]]
+        if {$asText} {
+            $g marker create text -name $name -text $text \
+                -rotate 90 -anchor center -padx 0 -pady 0 -font $font -foreground $colour -coords $coords
+        } else {
+            lappend wanted [list $text $colour]
+            lappend placed [list $name $coords $text $colour]
+        }
+        dict set labelTexts($g) $name $text
+    }
+    if {!$asText} {
+        images $font $wanted
+        # The line's room below the letters is on the image's right: the
+        # ink centred on the stick.
+        set shift [expr {[font metrics $font -descent] / 2}]
+        foreach p $placed {
+            lassign $p name coords text colour
+            $g marker create image -name $name -image [dict get $made [list $font $text $colour]] \
+                -anchor center -coords $coords -xoffset $shift
+        }
     }
     set dropped [dict get $result dropped]
     if {$dropped > 0} {
@@ -451,6 +489,102 @@ proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {firs
             -coords [$g invtransform {*}[lrange [lindex $taken end] 0 1]]
     }
     return $result
+}
+
+# Returns the text of the label that G shows as the marker NAME.
+proc ::peakview::labels::textOf {g name} {
+    variable labelTexts
+    if {[info exists labelTexts($g)] && [dict exists $labelTexts($g) $name]} {
+        return [dict get $labelTexts($g) $name]
+    }
+    return [$g marker cget $name -text]
+}
+
+# Returns nothing; makes the upright image of each label of WANTED (pairs
+# {TEXT COLOUR}) in FONT that is not made yet: BLT draws rotated text
+# slowly (a few milliseconds a label, at every redraw), an image fast.
+# The texts are written, level, on a graph of their own that is never
+# shown, taken from it as a picture in one go, then each cut out, turned
+# a quarter turn and its white made transparent. Kept for the session
+# (made, by {FONT TEXT COLOUR}).
+proc ::peakview::labels::images {font wanted} {
+    variable made
+    variable maker
+    set todo {}
+    foreach pair $wanted {
+        lassign $pair text colour
+        if {![dict exists $made [list $font $text $colour]] && [list $text $colour] ni $todo} {
+            lappend todo [list $text $colour]
+        }
+    }
+    if {[llength $todo] == 0} return
+    set g [labelMaker]
+    lassign [dict get $maker size] width height
+    set line [font metrics $font -linespace]
+    set rows [expr {($height - 8) / $line}]
+    while {[llength $todo] > 0} {
+        # As many as fit in columns as wide as the widest.
+        set widths [lmap pair $todo { expr {[width $font [lindex $pair 0]] + 4} }]
+        set column [lindex [lsort -integer $widths] end]
+        set columns [expr {max(1, ($width - 8) / $column)}]
+        set batch [lrange $todo 0 [expr {$rows * $columns - 1}]]
+        set todo [lrange $todo [llength $batch] end]
+        $g marker delete {*}[$g marker names]
+        set places {}
+        set k 0
+        foreach pair $batch {
+            lassign $pair text colour
+            set px [expr {4 + ($k / $rows) * $column}]
+            set py [expr {4 + ($k % $rows) * $line}]
+            $g marker create text -text $text -anchor nw -padx 0 -pady 0 -font $font \
+                -foreground $colour -background "" -coords [$g invtransform $px $py]
+            lappend places [list $px $py [expr {min([width $font $text] + 2, $column)}]]
+            incr k
+        }
+        set sheet [image create photo]
+        $g snap $sheet
+        set level [image create photo]
+        foreach pair $batch place $places {
+            lassign $pair text colour
+            lassign $place px py w
+            $level blank
+            $level configure -width $w -height $line
+            $level copy $sheet -from $px $py [expr {$px + $w}] [expr {$py + $line}]
+            set upright [image create photo]
+            blt::winop image rotate $level $upright 90
+            blt::winop image alpha $upright $upright #ffffff 0
+            dict set made [list $font $text $colour] $upright
+        }
+        image delete $sheet $level
+    }
+}
+
+# Returns the graph on which the label images are made: never mapped, of
+# a fixed size, laid out once (its pixels and its coordinates are one).
+proc ::peakview::labels::labelMaker {} {
+    variable maker
+    if {[dict exists $maker graph] && [winfo exists [dict get $maker graph]]} {
+        return [dict get $maker graph]
+    }
+    lassign [dict get $maker size] width height
+    if {![winfo exists .peakviewLabels]} {
+        toplevel .peakviewLabels
+        wm withdraw .peakviewLabels
+    }
+    set g [blt::graph .peakviewLabels.g -width $width -height $height -title "" -background white \
+               -plotbackground white -borderwidth 0 -plotborderwidth 0 -plotrelief flat \
+               -leftmargin 1 -rightmargin 1 -topmargin 1 -bottommargin 1 -plotpadx 0 -plotpady 0 \
+               -highlightthickness 0]
+    foreach axis {x y} limit [list $width $height] {
+        $g axis configure $axis -hide yes -min 0 -max $limit
+    }
+    $g legend configure -hide yes
+    # A first picture lays it out.
+    set img [image create photo]
+    $g snap $img
+    image delete $img
+    dict set maker graph $g
+    return $g
 }
 
 # Returns nothing; in the window, draws the labels of STICKS on G in FONT
