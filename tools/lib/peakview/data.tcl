@@ -113,6 +113,40 @@ proc ::peakview::data::viaLibxy {path limitMs} {
     return $pattern
 }
 
+# Returns the N columns of numbers of the file PATH (blank lines and
+# lines that begin with # skipped), each a list: every other line must
+# hold N numbers, else it is refused with the file and the line.
+proc ::peakview::data::columns {path n} {
+    variable fileMax
+    variable numberMax
+    set text [encoding convertfrom utf-8 [::peakview::guard::slurp [::peakview::guard::path $path] \
+                                               "the file $path" $fileMax]]
+    if {[regexp -indices "\[-+.0-9eE\]{[expr {$numberMax + 1}]}" $text at]} {
+        set line [expr {[regexp -all \n [string range $text 0 [lindex $at 0]]] + 1}]
+        refuse "$path:$line: a number of more than $numberMax characters"
+    }
+    set columns [lrepeat $n {}]
+    set number 0
+    foreach line [split $text \n] {
+        incr number
+        set t [string trim $line " \t\r"]
+        if {$t eq "" || [string index $t 0] eq "#"} continue
+        if {[catch {llength $t} count] || $count != $n} {
+            refuse "$path:$number: not $n numbers: \"[::peakview::guard::cut $t]\""
+        }
+        set k 0
+        foreach v $t {
+            if {![string is double -strict $v] || abs($v) > $::peakview::guard::maxMagnitude || $v != $v} {
+                refuse "$path:$number: \"[::peakview::guard::cut $v]\" is no number the plot can draw"
+            }
+            lset columns $k end+1 $v
+            incr k
+        }
+    }
+    if {[llength [lindex $columns 0]] < 2} { refuse "$path: fewer than two rows of $n numbers" }
+    return $columns
+}
+
 # Returns {x y} or {x y sigma} for a LINE of two or three finite numbers
 # (decimal, with blanks, tabs, commas or semicolons between them), else {}.
 proc ::peakview::data::point {line} {

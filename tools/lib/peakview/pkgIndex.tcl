@@ -4,7 +4,7 @@
 # the window's zoom need both.
 set version 1.1
 package ifneeded peakview $version [list package provide peakview $version]
-foreach concern {guard data phases sources readout strength labels plot view} {
+foreach concern {guard data phases sources readout strength fit labels plot view} {
     package ifneeded peakview::$concern $version \
         "[list source [file join $dir $concern.tcl]]; [list package provide peakview::$concern $version]"
 }

@@ -7,6 +7,8 @@
 #   peakview::plot::secondAxis GRAPH KIND WAVELENGTH   d or Q along the top
 #   peakview::plot::showData GRAPH LAYOUT WLO WHI   the y range, the tick rows under it
 #   peakview::plot::clip GRAPH LAYOUT          the sticks cut at the edges of the view
+#   peakview::plot::narrowLegend GRAPH WIDTH   the legend a fifth of the width at most
+#   peakview::plot::legendText GRAPH X Y       the full text of the legend's entry at a pixel
 
 package require peakview::phases
 package require peakview::strength
@@ -16,6 +18,12 @@ package require peakview::guard
 namespace eval ::peakview::plot {
     # Near black, and apart from the black of the axes and text.
     variable dataColour #202020
+    # A fit's calculated curve, its background and its difference; more
+    # patterns (--data again), each in its colour.
+    variable fitColour #e00000
+    variable backgroundColour #009e73
+    variable differenceColour #0050c0
+    variable otherColours {#a0522d #7b3294 #808000 #008080}
     # A tick row's height and the gap below it, as parts of the data's range.
     variable rowHeight 0.08
     variable rowGap 0.03
@@ -81,8 +89,19 @@ proc ::peakview::plot::phaseLabel {phase showExtinct} {
     if {[dict get $phase zero] ne ""} {
         lappend notes [format "zero %.3g°" [dict get $phase zero]]
     }
+    if {[dict exists $phase weight] && [dict get $phase weight] ne ""} {
+        set notes [linsert $notes 0 "[dict get $phase weight] wt%"]
+    }
     if {[llength $notes] > 0} { append text " ([join $notes {, }])" }
     return $text
+}
+
+# Returns the intensity of the strongest allowed stick of PHASE, those
+# at one 2θ summed ("" where none is known).
+proc ::peakview::plot::strongest {phase} {
+    set heights [lindex [::peakview::strength::summed [dict get $phase allowed x] \
+                             [::peakview::strength::of $phase allowed]] 1]
+    return [lindex [lsort -real [lsearch -all -inline -exact -not $heights ""]] end]
 }
 
 # Returns Y on the data's intensity axis under SCALE: linear (as it is),
@@ -111,7 +130,10 @@ proc ::peakview::plot::unscaled {scale v} {
 # rows one {top bottom ceiling} per row of the N phases (ceiling: the
 # foot of the row above, which its labels stay below). The rows take
 # their heights from the data shown, so that a zoom keeps them in view.
-proc ::peakview::plot::rowGeometry {wlo whi n band} {
+# With DIFFERENCE {LO HI} (a fit's difference, in counts) a band of that
+# height follows under the rows, at the data's scale, its zero line at the
+# key zero.
+proc ::peakview::plot::rowGeometry {wlo whi n band {difference {}}} {
     variable rowHeight
     variable rowGap
     # The data window is the data's range and 5 % above it.
@@ -124,7 +146,16 @@ proc ::peakview::plot::rowGeometry {wlo whi n band} {
         set top [expr {$wlo - $gap - $band - $k * ($h + $gap + $band)}]
         lappend rows [list $top [expr {$top - $h}] [expr {$top + $band + $gap}]]
     }
-    return [dict create min [expr {$wlo - $gap - $n * ($h + $gap + $band)}] rows $rows]
+    set min [expr {$wlo - $gap - $n * ($h + $gap + $band)}]
+    set result [dict create min $min rows $rows]
+    if {[llength $difference] == 2} {
+        # The fit's difference under the rows, at the data's scale.
+        lassign $difference lo hi
+        set zero [expr {$min - $hi}]
+        dict set result zero $zero
+        dict set result min [expr {$zero + $lo - $gap}]
+    }
+    return $result
 }
 
 # Returns the height of the label band above each of N tick rows, as a
@@ -178,6 +209,10 @@ proc ::peakview::plot::rowYs {e geometry} {
 # the upper half of the row (a forbidden tick, the lower half).
 proc ::peakview::plot::layout {phases pattern options} {
     variable dataColour
+    variable fitColour
+    variable backgroundColour
+    variable differenceColour
+    variable otherColours
     variable labelRoom
     variable forbiddenMark
     set showExtinct [dict get $options extinct]
@@ -201,12 +236,60 @@ proc ::peakview::plot::layout {phases pattern options} {
             sigma $sigma colour $dataColour dashes {} width 1 hide 0 \
             label "[file tail [dict get $pattern source]] ($n points)" axis y trace both]
         lappend xs {*}[bounds [dict get $pattern x]]
-        dict set readings intensity [list [dict get $pattern x] [dict get $pattern y]]
+        set fit [dict exists $pattern calculated]
+        dict set readings [expr {$fit ? "observed" : "intensity"}] [list [dict get $pattern x] [dict get $pattern y]]
         lassign [bounds [dict get $pattern y]] rawlo rawhi
+        if {$fit} {
+            # The fit: the calculated curve over the observed one, the
+            # background (hidden until asked for), and the difference in a
+            # band of its own under the tick rows, at the data's scale.
+            lset elements 0 [dict replace [lindex $elements 0] label \
+                "[file tail [dict get $pattern source]]: observed ($n points)"]
+            foreach {key colour width label hide} [list calculated $fitColour 1 "calculated (Rwp [dict get $pattern rwp])" 0 \
+                                                       background $backgroundColour 1 "background (key b)" 1] {
+                set cy [dict get $pattern $key]
+                if {$scale ne "linear"} { set cy [lmap y $cy { scaled $scale $y }] }
+                lappend elements [dict create name fit$key x [dict get $pattern x] y $cy sigma {} \
+                    colour $colour dashes {} width $width hide $hide label $label axis y trace both]
+                dict set readings $key [list [dict get $pattern x] [dict get $pattern $key]]
+            }
+            lassign [bounds [dict get $pattern calculated]] clo chi
+            set rawlo [expr {min($rawlo, $clo)}]
+            set rawhi [expr {max($rawhi, $chi)}]
+            set diff [dict get $pattern difference]
+            dict set readings difference [list [dict get $pattern x] $diff]
+            lassign [bounds $diff] difflo diffhi
+            set difflo [expr {min($difflo, 0.0)}]
+            set diffhi [expr {max($diffhi, 0.0)}]
+            lappend elements [dict create name fitdifference x [dict get $pattern x] y $diff sigma {} \
+                colour $differenceColour dashes {} width 1 hide 0 label "observed − calculated" axis y \
+                trace both difference 1]
+            lassign [bounds [dict get $pattern x]] fx0 fx1
+            lappend elements [dict create name fitzero x [list $fx0 $fx1] y {0 0} sigma {} \
+                colour #808080 dashes {2 2} width 1 hide 0 label "" axis y trace both difference 0]
+        }
+        # More patterns: each in its colour, OFFSET above the one before.
+        set offset [expr {[dict exists $options offset] ? [dict get $options offset] : 0.0}]
+        set k 0
+        foreach other [expr {[dict exists $options others] ? [dict get $options others] : {}}] {
+            incr k
+            set oy [lmap y [dict get $other y] { expr {$y + $k * $offset} }]
+            set label "[file tail [dict get $other source]] ([llength $oy] points"
+            append label [expr {$offset != 0 ? [format ", +%g)" [expr {$k * $offset}]] : ")"}]
+            lappend elements [dict create name data$k x [dict get $other x] \
+                y [expr {$scale eq "linear" ? $oy : [lmap y $oy { scaled $scale $y }]}] sigma {} \
+                colour [lindex $otherColours [expr {($k - 1) % [llength $otherColours]}]] dashes {} \
+                width 1 hide 0 label $label axis y trace both]
+            lappend xs {*}[bounds [dict get $other x]]
+            dict set readings [file tail [dict get $other source]] [list [dict get $other x] [dict get $other y]]
+            lassign [bounds $oy] olo ohi
+            set rawlo [expr {min($rawlo, $olo)}]
+            set rawhi [expr {max($rawhi, $ohi)}]
+        }
         set dlo [scaled $scale $rawlo]
         set dhi [scaled $scale $rawhi]
     }
-    set rows [expr {$hasData && ![dict get $options sticks]}]
+    set rows [expr {$hasData && (![dict get $options sticks] || [dict exists $pattern calculated])}]
     set result [dict create window {} rows {} band 0.0]
     if {$rows} {
         set span [expr {$dhi > $dlo ? $dhi - $dlo : max(abs($dhi), 1.0)}]
@@ -217,6 +300,26 @@ proc ::peakview::plot::layout {phases pattern options} {
         dict set result band $band
         dict set result window $window
         dict set result rows $geometry
+    }
+    if {$hasData && [dict exists $pattern calculated]} {
+        # The difference's band under the rows, its zero line across.
+        dict set result difference [list $difflo $diffhi]
+        set geometry [rowGeometry {*}$window [llength $phases] $band [list $difflo $diffhi]]
+        dict set result rows $geometry
+        set elements [lmap e $elements {
+            if {[dict exists $e difference]} {
+                set z [dict get $geometry zero]
+                dict set e y [lmap y [dict get $e y] { expr {$y + $z} }]
+            }
+            set e
+        }]
+    }
+    set fittedStrongest ""
+    foreach phase $phases {
+        if {[dict exists $phase fitted]} {
+            set top [strongest $phase]
+            if {$top ne "" && ($fittedStrongest eq "" || $top > $fittedStrongest)} { set fittedStrongest $top }
+        }
     }
     set ys {}
     set k 0
@@ -303,9 +406,8 @@ proc ::peakview::plot::layout {phases pattern options} {
             # The stick pattern under the data, from the data's foot.
             if {$rows && $known && $kind ne "extinct"} {
                 # (A companion's height is half its reflection's already.)
-                set strongest [lindex [lsort -real [lsearch -all -inline -exact -not [lindex \
-                    [::peakview::strength::summed [dict get $phase allowed x] \
-                         [::peakview::strength::of $phase allowed]] 1] ""]] end]
+                # A fit's phases share one scale: the strongest of them all.
+                set strongest [expr {[dict exists $phase fitted] ? $fittedStrongest : [strongest $phase]}]
                 set top {}
                 set keep {}
                 foreach x $sx h $heights {
@@ -387,6 +489,7 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
         }]]
         $g axis configure y2 -hide no -title [expr {$strong ? "stick height (intensity, strongest 100)" : "stick height"}]
     }
+    array unset ::peakview::plot::keyText $g,*
     set drawn {}
     set keys {}
     set under {}
@@ -396,6 +499,12 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
         set yv [blt::vector create ::peakview::plot::y_$name]
         $xv set [dict get $e x]
         $yv set [dict get $e y]
+        if {[dict exists $e difference] && [dict get $e difference]} {
+            # The difference as read, to be placed again under the rows.
+            blt::vector create ::peakview::plot::raw_$name
+            ::peakview::plot::raw_$name set [lindex [dict get $layout readings] \
+                [expr {[lsearch -exact -index 0 [dict get $layout readings] difference]}] 2]
+        }
         set style [list -symbol none -linewidth [dict get $e width] -color [dict get $e colour] \
                        -dashes [dict get $e dashes]]
         $g element create $name -xdata $xv -ydata $yv {*}$style -label "" \
@@ -409,6 +518,7 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
         # so that the legend's order need not be the drawing order.
         if {[dict get $e label] ne ""} {
             $g element create key_$name {*}$style -label [dict get $e label]
+            set ::peakview::plot::keyText($g,key_$name) [dict get $e label]
             lappend keys key_$name
         }
         if {[dict exists $e pattern]} {
@@ -425,7 +535,40 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
     set data [lsearch -all -inline -regexp $drawn {^(data|fit)}]
     $g element show [concat [lreverse $keys] [lreverse $under] \
                          [lsearch -all -inline -regexp -not $drawn {^(data|fit)}] $data]
+    narrowLegend $g $width
     return $g
+}
+
+# Returns nothing; shortens the legend's entries of G, WIDTH pixels wide,
+# so that the legend takes no more than a fifth of it: an entry too long
+# ends in "…" (its full text: legendText).
+proc ::peakview::plot::narrowLegend {g width} {
+    variable keyText
+    set font [$g legend cget -font]
+    # The entry's line sample and the legend's margins take 40 pixels.
+    set room [expr {max(40, $width / 5 - 40)}]
+    foreach name [array names keyText $g,*] {
+        set full $keyText($name)
+        set text $full
+        if {[font measure $font $full] > $room} {
+            set lo 0
+            set hi [string length $full]
+            while {$hi - $lo > 1} {
+                set mid [expr {($lo + $hi) / 2}]
+                if {[font measure $font "[string range $full 0 $mid-1]…"] <= $room} { set lo $mid } else { set hi $mid }
+            }
+            set text "[string trimright [string range $full 0 $lo-1]]…"
+        }
+        $g element configure [lindex [split $name ,] end] -label $text
+    }
+}
+
+# Returns the full text of the legend's entry of G at the pixel X, Y, or
+# "" where there is none.
+proc ::peakview::plot::legendText {g x y} {
+    variable keyText
+    if {[catch {$g legend get @$x,$y} name] || ![info exists keyText($g,$name)]} { return "" }
+    return $keyText($g,$name)
 }
 
 # Returns the label of the tick at the value V of the data's axis under
@@ -489,9 +632,21 @@ proc ::peakview::plot::showData {g layout wlo whi} {
     set n [llength [dict get $layout rows rows]]
     set band [dict get $layout band]
     if {$band > 0 && [winfo height $g] > 1} { set band [bandFor $n [winfo height $g]] }
-    set geometry [rowGeometry $wlo $whi $n $band]
+    set difference [expr {[dict exists $layout difference] ? [dict get $layout difference] : {}}]
+    set geometry [rowGeometry $wlo $whi $n $band $difference]
     set rows($g) $geometry
     foreach e [dict get $layout elements] {
+        if {[dict exists $e difference]} {
+            # (The vectors' own arithmetic: a fit has many points.)
+            set name [dict get $e name]
+            set zero [dict get $geometry zero]
+            if {[dict get $e difference]} {
+                ::peakview::plot::y_$name expr "::peakview::plot::raw_$name + $zero"
+            } else {
+                ::peakview::plot::y_$name set [list $zero $zero]
+            }
+            continue
+        }
         if {![dict exists $e row]} continue
         ::peakview::plot::y_[dict get $e name] set [rowYs $e $geometry]
     }

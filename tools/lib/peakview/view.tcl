@@ -31,7 +31,8 @@ namespace eval ::peakview::view {
     variable step 0.8
     variable help "Drag: zoom to a box (a flat one: 2\u03b8 only) \u00b7 wheel: zoom about the pointer \u00b7\
         middle button or Shift+drag: pan \u00b7 Esc: cancel the box\nRight button, Backspace or u: back \u00b7\
-        Home or r: the whole pattern \u00b7 i: intensities on/off \u00b7 s: write the sticks shown \u00b7 q: close"
+        Home or r: the whole pattern \u00b7 i: intensities on/off \u00b7 b: a fit's background \u00b7 s: write the sticks shown \u00b7\
+        p: write the view as PNG \u00b7 q: close"
     # By graph: the settings, the view stack, the gesture under way.
     variable settings
     variable stack
@@ -114,6 +115,7 @@ proc ::peakview::view::interact {g settings} {
         {<BackSpace> <Key-u>} back
         {<Home> <Key-r>} reset
         {<Key-i>} toggle
+        {<Key-b>} background
         {<Key-s>} save
         {<Key-q> <Control-Key-w>} quit
     } {
@@ -130,6 +132,7 @@ proc ::peakview::view::interact {g settings} {
 # Returns nothing; shows G's view again at the graph's new size.
 proc ::peakview::view::refit {g} {
     variable settings
+    ::peakview::plot::narrowLegend $g [winfo width $g]
     if {[info exists settings($g)] && [llength [dict get $settings($g) window]] == 2} {
         show $g [limits $g]
     }
@@ -385,7 +388,8 @@ proc ::peakview::view::point {g px py} {
     set s $settings($g)
     set pointer($g) [list $px $py]
     if {![$g inside $px $py]} {
-        set readout($g) ""
+        # Over the legend, its entry's full text.
+        set readout($g) [::peakview::plot::legendText $g $px $py]
         return
     }
     lassign [at $g $px $py] x y
@@ -445,6 +449,17 @@ proc ::peakview::view::toggle {g} {
         ::peakview::labels::follow $g $sticks $font
         ::peakview::labels::later $g
     }
+}
+
+# Returns nothing; shows or hides the background of a fit on G.
+proc ::peakview::view::background {g} {
+    if {[lsearch -exact [$g element names] fitbackground] < 0} {
+        note $g "no fit, no background: the key b shows a fit's (--fit)"
+        return
+    }
+    set hide [expr {![$g element cget fitbackground -hide]}]
+    $g element configure fitbackground -hide $hide
+    note $g [expr {$hide ? "background hidden" : "background shown"}]
 }
 
 # Returns the path of the file it wrote: the table of the sticks in the
