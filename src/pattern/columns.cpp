@@ -103,10 +103,11 @@ struct Skipped {
 } // namespace
 
 char decimal_point(std::string_view text, const std::string& file) {
+    if (text.find(',') == std::string_view::npos) return '.';
     std::size_t dot_line = 0, comma_line = 0, unclear_line = 0;
     text::Lines lines(text);
     std::string_view line;
-    while (lines.next(line)) {
+    for (lines.skip_blank_lines(); lines.next(line); lines.skip_blank_lines()) {
         std::string_view t = text::trim(line);
         if (!starts_number(t, '.') && !starts_number(t, ',')) continue;
         t = values_part(t);
@@ -157,7 +158,7 @@ Pattern read(std::string_view text, const std::string& file, const Options& opti
 
     text::Lines lines(text);
     std::string_view line;
-    while (lines.next(line)) {
+    for (lines.skip_blank_lines(); lines.next(line); lines.skip_blank_lines()) {
         const std::string_view t = text::trim(line);
         if (t.empty()) continue;
         if (t[0] == '#') {

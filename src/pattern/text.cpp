@@ -19,6 +19,22 @@ bool Lines::next(std::string_view& line) {
     return true;
 }
 
+void Lines::skip_blank_lines() {
+    std::size_t i = 0, after_newline = 0, newlines = 0;
+    for (; i < rest_.size(); ++i) {
+        const char c = rest_[i];
+        if (c == '\n') {
+            ++newlines;
+            after_newline = i + 1;
+        } else if (c != ' ' && c != '\t' && c != '\r') {
+            break;
+        }
+    }
+    if (i == rest_.size()) after_newline = i; // blanks to the end
+    rest_.remove_prefix(after_newline);
+    number_ += newlines;
+}
+
 bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
 }

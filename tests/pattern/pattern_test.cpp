@@ -172,6 +172,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "refused: 3: 2θ 2 is not above the point before's 3 (line 2): within a range 2θ "
                  "must increase "
                  "(a new range starts at a line \"# range N\")"},
+        LineCase{"blank lines count", "1 2\n\n \t\r\n\n3 4\n2 5\n",
+                 "refused: 6: 2θ 2 is not above the point before's 3 (line 5): within a range 2θ "
+                 "must increase "
+                 "(a new range starts at a line \"# range N\")"},
         LineCase{"2θ twice", "1 2\n1 3\n",
                  "refused: 2: 2θ 1 is not above the point before's 1 (line 1): within "
                  "a range 2θ must increase (a new range starts at a line \"# range N\")"},
