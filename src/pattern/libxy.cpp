@@ -67,7 +67,7 @@ double meta_number(std::string_view s) {
 
 // The wavelengths stated in a block's or the file's metadata, under the
 // names the formats give them.
-void take_wavelengths(const xylib::MetaData& meta, Wavelengths& w, const char* where) {
+void take_wavelengths(const xylib::MetaData& meta, Wavelengths& w, const std::string& where) {
     double used = std::nan("");
     for (std::size_t i = 0; i < meta.size(); ++i) {
         const std::string& key = meta.get_key(i);
@@ -77,7 +77,7 @@ void take_wavelengths(const xylib::MetaData& meta, Wavelengths& w, const char* w
         if ((k == "ALPHA1" || k == "WL1" || k == "KALPHA1" || k == "LAMBDA1") &&
             plausible_wave(v) && std::isnan(w.alpha1)) {
             w.alpha1 = v;
-            w.source = std::string(where) + " (" + key + ")";
+            w.source = where;
         } else if ((k == "ALPHA2" || k == "WL2" || k == "KALPHA2" || k == "LAMBDA2") &&
                    plausible_wave(v) && std::isnan(w.alpha2)) {
             w.alpha2 = v;
@@ -90,7 +90,7 @@ void take_wavelengths(const xylib::MetaData& meta, Wavelengths& w, const char* w
     }
     if (std::isnan(w.alpha1) && !std::isnan(used)) {
         w.alpha1 = used;
-        w.source = std::string(where) + " (the wavelength used)";
+        w.source = where;
     }
 }
 
@@ -118,7 +118,7 @@ void take_xrdml(std::string_view xml, Pattern& p) {
     const double ratio = meta_number(xml_element(xml, "ratioKAlpha2KAlpha1"));
     if (plausible_wave(a1)) {
         p.wave.alpha1 = a1;
-        p.wave.source = "the header (usedWavelength)";
+        p.wave.source = "header";
         if (plausible_wave(a2)) p.wave.alpha2 = a2;
         if (ratio >= 0 && ratio <= 1) p.wave.ratio = ratio;
     }
@@ -157,7 +157,7 @@ Pattern read(std::string_view bytes, const std::string& file, const std::string&
     p.format = format;
     for (std::size_t i = 0; i < ds->meta.size(); ++i)
         p.meta.emplace_back(ds->meta.get_key(i), ds->meta.get(ds->meta.get_key(i)));
-    take_wavelengths(ds->meta, p.wave, "the header");
+    take_wavelengths(ds->meta, p.wave, "header");
     Points points(file, options, p);
     bool extra = false;
     for (int b = 0; b < ds->get_block_count(); ++b) {
@@ -187,7 +187,7 @@ Pattern read(std::string_view bytes, const std::string& file, const std::string&
             const double v = meta_number(block->meta.get(key));
             if ((k == "TIMEPERSTEP" || k == "STEPTIME") && v > 0) r.step_time = v;
         }
-        take_wavelengths(block->meta, p.wave, "the range's header");
+        take_wavelengths(block->meta, p.wave, "header of range " + std::to_string(b + 1));
     }
     if (extra) p.notes.push_back({0, "columns after the second are not read"});
     points.finish("");

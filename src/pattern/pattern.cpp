@@ -6,6 +6,7 @@
 #include "pattern/gsas.hpp"
 #include "pattern/libxy.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace pattern {
@@ -28,7 +29,9 @@ std::size_t Pattern::points() const {
     return n;
 }
 
-Pattern parse(std::string_view bytes, const std::string& file, const Options& options) {
+namespace {
+
+Pattern by_format(std::string_view bytes, const std::string& file, const Options& options) {
     if (bytes.size() > options.max_bytes)
         throw ReadError(file, 0,
                         "the file is larger than " + std::to_string(options.max_bytes >> 20) +
@@ -44,6 +47,16 @@ Pattern parse(std::string_view bytes, const std::string& file, const Options& op
             file, 0,
             "a binary file in no format known here (plain columns, GSAS, or what libxy reads)");
     return columns::read(text, file, options);
+}
+
+} // namespace
+
+Pattern parse(std::string_view bytes, const std::string& file, const Options& options) {
+    Pattern p = by_format(bytes, file, options);
+    // The notes in the order of their lines (the whole file's first).
+    std::stable_sort(p.notes.begin(), p.notes.end(),
+                     [](const Note& a, const Note& b) { return a.line < b.line; });
+    return p;
 }
 
 Pattern read(const std::string& path, const Options& options) {

@@ -38,7 +38,7 @@ struct Wavelengths {
     double alpha1 = std::numeric_limits<double>::quiet_NaN();
     double alpha2 = std::numeric_limits<double>::quiet_NaN();
     double ratio = std::numeric_limits<double>::quiet_NaN(); // I(alpha2) / I(alpha1)
-    std::string source; // where it was read, for a person ("line 1", "the header", ...)
+    std::string source; // where it was read, for a person ("line 1", "header", ...)
 };
 
 // A line read otherwise than as a point, or a column left unread: said to
