@@ -178,7 +178,9 @@ Pattern read(std::string_view text, const std::string& file, const Options& opti
         const int n = numbers(values, point, v, wanted + 1);
         const bool first_values = !seen_values;
         seen_values = true;
-        if (n == 1 && first_values && points.count() == 0 && v[0] >= 0.05 && v[0] <= 50) {
+        // The wavelength alone, written with its decimals (a count is no wavelength).
+        if (n == 1 && first_values && points.count() == 0 && v[0] >= 0.05 && v[0] <= 50 &&
+            values.find(point) != std::string_view::npos) {
             p.wave.alpha1 = v[0];
             p.wave.source = "line " + std::to_string(lines.number());
             continue;
@@ -198,7 +200,20 @@ Pattern read(std::string_view text, const std::string& file, const Options& opti
                                 (options.all_columns ? "" : " (2θ, intensity and σ)"));
         }
         if (n > columns && extra_line == 0) extra_line = lines.number();
-        const double sigma = !options.all_columns && columns == 3 ? v[2] : std::nan("");
+        double sigma = !options.all_columns && columns == 3 ? v[2] : std::nan("");
+        if (options.all_columns) {
+            // The other columns pass the checks a point's values do: a line
+            // with one that is no finite number is skipped (as an infinite
+            // sigma makes it), one beyond the magnitude refused.
+            for (int k = 2; k < columns; ++k) {
+                if (std::isinf(v[k]))
+                    sigma = HUGE_VAL;
+                else if (std::fabs(v[k]) > max_magnitude)
+                    throw ReadError(file, lines.number(),
+                                    "the value " + text::number_text(v[k]) +
+                                        " lies beyond ±1e100, which no pattern holds");
+            }
+        }
         if (points.add(v[0], v[1], sigma, lines.number()) && options.all_columns) {
             Range& r = points.current();
             r.columns.resize(static_cast<std::size_t>(columns - 1));

@@ -42,6 +42,26 @@ std::string summary(const Pattern& p) {
     return s;
 }
 
+// What reading text makes: each range's points "x:y" (":sigma" where
+// given), ranges apart by " /", then " | note@LINE" per note; or
+// "refused: LINE: reason".
+std::string outcome(const std::string& text, const Options& options = {}) {
+    try {
+        const Pattern p = parse(text, "t.xy", options);
+        std::string s;
+        for (const Range& r : p.ranges) {
+            if (!s.empty()) s += " /";
+            for (std::size_t i = 0; i < r.x.size(); ++i)
+                s += (i ? " " : "") + num(r.x[i]) + ":" + num(r.y[i]) +
+                     (r.sigma_given ? ":" + num(r.sigma[i]) : "");
+        }
+        for (const Note& n : p.notes) s += " | note@" + std::to_string(n.line);
+        return s;
+    } catch (const ReadError& e) {
+        return "refused: " + std::to_string(e.line()) + ": " + e.reason();
+    }
+}
+
 struct FileCase {
     const char* file;
     std::string expected; // summary()
@@ -107,6 +127,10 @@ TEST(Values, AsTheFileWritesThem) {
     EXPECT_EQ(fit.ranges[0].columns.size(), 4u);
     EXPECT_EQ(fit.ranges[1].columns[3], (std::vector<double>{-1, 1}));
     EXPECT_EQ(fit.ranges[1].sigma[0], std::sqrt(90.0));
+    // Every column checked as a point's values are.
+    EXPECT_EQ(outcome("1 2 3 4\n2 3 nan 5\n3 4 5 6\n", all), "1:2 3:4 | note@2");
+    EXPECT_EQ(outcome("1 2 3 4\n2 3 4 2e100\n", all),
+              "refused: 2: the value 2e+100 lies beyond ±1e100, which no pattern holds");
 }
 
 struct LineCase {
@@ -117,23 +141,6 @@ struct LineCase {
 
 void PrintTo(const LineCase& c, std::ostream* os) {
     *os << c.rule;
-}
-
-std::string outcome(const std::string& text, const Options& options = {}) {
-    try {
-        const Pattern p = parse(text, "t.xy", options);
-        std::string s;
-        for (const Range& r : p.ranges) {
-            if (!s.empty()) s += " /";
-            for (std::size_t i = 0; i < r.x.size(); ++i)
-                s += (i ? " " : "") + num(r.x[i]) + ":" + num(r.y[i]) +
-                     (r.sigma_given ? ":" + num(r.sigma[i]) : "");
-        }
-        for (const Note& n : p.notes) s += " | note@" + std::to_string(n.line);
-        return s;
-    } catch (const ReadError& e) {
-        return "refused: " + std::to_string(e.line()) + ": " + e.reason();
-    }
 }
 
 class Lines : public testing::TestWithParam<LineCase> {};
@@ -158,6 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"words among the points: noted", "1 2\nRange two\n2 3\n", "1:2 2:3 | note@2"},
         LineCase{"a header of words and a line of dashes: skipped",
                  "2theta counts\n2-Theta\n-----\n1 2\n2 3\n", "1:2 2:3"},
+        LineCase{"a first line of a count is no wavelength", "3\n1 2\n2 3\n", "1:2 2:3 | note@1"},
         LineCase{"the wavelength only on the first line", "1 2\n1.54\n2 3\n", "1:2 2:3 | note@2"},
         LineCase{"a value too small for a double reads as 0", "1 1e-400\n2 3\n", "1:0 2:3"},
         LineCase{"a byte-order mark",
