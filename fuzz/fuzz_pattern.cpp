@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     check(i == 0 || r.x[i] > r.x[i - 1]);
                 }
                 for (std::size_t k = 0; k < r.gaps.size(); ++k)
-                    check(r.gaps[k] > 0 && r.gaps[k] < r.x.size() && (k == 0 || r.gaps[k] > r.gaps[k - 1]));
+                    check(r.gaps[k] > 0 && r.gaps[k] < r.x.size() &&
+                          (k == 0 || r.gaps[k] > r.gaps[k - 1]));
                 for (const auto& c : r.columns) check(c.size() == r.x.size());
             }
         } catch (const pattern::ReadError& e) {
