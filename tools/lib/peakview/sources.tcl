@@ -270,10 +270,12 @@ proc ::peakview::sources::from_deck {what deck peakpos {limitMs 5000}} {
 
 # Returns the phase from the CIF in the file CIF (WHAT names it): as
 # from_deck, for the deck that peakhkl writes with the wavelength WAVE and
-# the 2-theta limit TTMAX, with each row extended by the multiplicity and
+# the 2-theta limit TTMAX (and BEAM, more of peakhkl's options: the
+# monochromator, the polarization, the radiation, the zero shift), with
+# each row extended by the multiplicity and
 # the intensity of peakhkl's table: {h k l d 2theta extinct multiplicity
 # intensity}, the intensity "" where the table has none.
-proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs 5000}} {
+proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs 5000} {beam {}}} {
     variable hklHeader
     variable oldHklHeader
     if {$wave eq ""} {
@@ -283,7 +285,7 @@ proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs
     set deckchan [file tempfile deckpath]
     try {
         set made [run $peakhkl [list [::peakview::guard::word $cif] --wave $wave --tt-max $ttmax \
-                                    --table $tablepath] /dev/null $limitMs]
+                                    --table $tablepath {*}$beam] /dev/null $limitMs]
         if {[dict get $made status] != 0} {
             fail "$what: [refusal peakhkl $made]"
         }
@@ -331,7 +333,8 @@ proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs
 # warnings LIST}, with no reflections for a plot script (its indices are
 # unknown). OPTIONS is a dict of the viewer's settings: peakpos and peakhkl
 # (the programs, as given, may be empty), selfdir (peakview's directory),
-# wave, ttmax and datamax (each may be empty).
+# wave, ttmax and datamax (each may be empty), and where given beam
+# (peakhkl's further options for a CIF, a list of words).
 proc ::peakview::sources::load {arg options} {
     variable phaseMax
     set what [expr {$arg eq "-" ? "standard input" : $arg}]
@@ -360,7 +363,8 @@ proc ::peakview::sources::load {arg options} {
         }
         set peakhkl [locate peakhkl [dict get $options peakhkl] [dict get $options selfdir]]
         set ttmax [tt_limit [dict get $options ttmax] [dict get $options datamax]]
-        return [from_cif $what $file [dict get $options wave] $ttmax $peakhkl $peakpos $limitMs]
+        set beam [expr {[dict exists $options beam] ? [dict get $options beam] : {}}]
+        return [from_cif $what $file [dict get $options wave] $ttmax $peakhkl $peakpos $limitMs $beam]
     } trap {PEAKVIEW INPUT RUN} {msg} {
         fail "$what: $msg"
     } finally {

@@ -8,6 +8,7 @@
 #   peakview::strength::thin PHASES PCT             PHASES without the weak allowed sticks
 #   peakview::strength::companions PHASE LAMBDA2    the Kα2 sticks of PHASE's allowed ones
 #   peakview::strength::attach PHASES SECONDS       the phases with their Kα2 sticks
+#   peakview::strength::displace PHASES S R         CIF phases' sticks moved by a specimen displacement
 #   peakview::strength::coincident XS               the sticks at one 2θ, grouped
 #   peakview::strength::summed XS HEIGHTS           one stick per 2θ, of the summed height
 #   peakview::strength::kalpha2 WAVE NAMED          λ(Kα2) for the line WAVE, or ""
@@ -143,11 +144,41 @@ proc ::peakview::strength::companions {phase lambda2} {
         if {$i eq "" || [catch {expr {double([string trim [lindex $ds $i]])}} d] || !($d > 0)} continue
         set s [expr {$lambda2 / (2.0 * $d)}]
         if {$s >= 1.0} continue
-        lappend xs [expr {2.0 * asin($s) * 180.0 / acos(-1) + $zero}]
+        set tt [expr {2.0 * asin($s) * 180.0 / acos(-1)}]
+        if {[dict exists $phase displacement]} {
+            set tt [expr {$tt + [shift {*}[dict get $phase displacement] $tt]}]
+        }
+        lappend xs [expr {$tt + $zero}]
         lappend indices $i
         lappend halves [expr {$h eq "" ? "" : $h / 2.0}]
     }
     return [dict create x $xs index $indices intensity $halves]
+}
+
+# Returns the shift in degrees of a peak at 2θ TT (degrees) of a specimen
+# displaced by S mm from the axis of a goniometer of radius R mm
+# (Bragg-Brentano): −(2 S / R) cos θ, in radians.
+proc ::peakview::strength::shift {s r tt} {
+    return [expr {-2.0 * $s / $r * cos($tt * acos(-1) / 360.0) * 180.0 / acos(-1)}]
+}
+
+# Returns PHASES with the sticks of each CIF phase moved as a specimen
+# displaced by S mm on a goniometer of radius R mm moves its peaks (see
+# shift; their Kα2 companions follow, see companions); the key
+# displacement {S R} says so.
+proc ::peakview::strength::displace {phases s r} {
+    lmap phase $phases {
+        if {[dict get $phase kind] eq "cif"} {
+            set zero [expr {[dict get $phase zero] eq "" ? 0.0 : [dict get $phase zero]}]
+            foreach kind {allowed extinct} {
+                dict set phase $kind x [lmap x [dict get $phase $kind x] {
+                    expr {$x + [shift $s $r [expr {$x - $zero}]]}
+                }]
+            }
+            dict set phase displacement [list $s $r]
+        }
+        set phase
+    }
 }
 
 # Returns PHASES, each with the Kα2 companions of its allowed sticks for
