@@ -7,6 +7,8 @@
 #   peakview::plot::secondAxis GRAPH KIND WAVELENGTH   d or Q along the top
 #   peakview::plot::showData GRAPH LAYOUT WLO WHI   the y range, the tick rows under it
 #   peakview::plot::clip GRAPH LAYOUT          the sticks cut at the edges of the view
+#   peakview::plot::region GRAPH LAYOUT XRANGE YRANGE W   a picture of a region
+#   peakview::plot::writePdf GRAPH FILE W H    the picture as PDF
 #   peakview::plot::narrowLegend GRAPH WIDTH   the legend a fifth of the width at most
 #   peakview::plot::legendText GRAPH X Y       the full text of the legend's entry at a pixel
 
@@ -748,6 +750,47 @@ proc ::peakview::plot::clip {g layout} {
         }
         set v ::peakview::plot::y_[dict get $e name]
         if {[$v length] == [llength $clamped]} { $v set $clamped }
+    }
+}
+
+# Returns nothing; shows on G (drawn from LAYOUT, WIDTH pixels wide) the
+# 2θ range XRANGE and the data's range YRANGE ({LO HI}, or {} for all):
+# over tick rows, the rows stand under YRANGE.
+proc ::peakview::plot::region {g layout xrange yrange width} {
+    if {[llength $xrange] == 2} {
+        $g axis configure x -min [lindex $xrange 0] -max [lindex $xrange 1]
+    }
+    if {[llength $yrange] == 2} {
+        if {[llength [dict get $layout window]] == 2} {
+            showData $g $layout {*}$yrange
+        } else {
+            $g axis configure y -min [lindex $yrange 0] -max [lindex $yrange 1]
+        }
+    }
+    clip $g $layout
+    errorBars $g $width
+}
+
+# Writes GRAPH as a PDF, WIDTH by HEIGHT pixels on the page, to FILE (its
+# PostScript through Ghostscript); returns nothing.
+proc ::peakview::plot::writePdf {g file width height} {
+    set gs [auto_execok gs]
+    if {[llength $gs] != 1} {
+        return -code error -errorcode {PEAKVIEW OUTPUT} \
+            "cannot write $file: PDF is written through Ghostscript, which is not installed (Debian: ghostscript)"
+    }
+    close [file tempfile ps .ps]
+    try {
+        writePs $g $ps $width $height
+        package require peakview::sources
+        set made [::peakview::sources::run [lindex $gs 0] [list -q -dSAFER -dBATCH -dNOPAUSE -dEPSCrop \
+            -sDEVICE=pdfwrite -sOutputFile=[::peakview::guard::path $file] $ps] /dev/null 60000]
+        if {[dict get $made status] != 0} {
+            return -code error -errorcode {PEAKVIEW OUTPUT} \
+                "cannot write $file: Ghostscript: [::peakview::guard::cut [dict get $made err][dict get $made out]]"
+        }
+    } finally {
+        file delete $ps
     }
 }
 

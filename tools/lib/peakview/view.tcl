@@ -117,6 +117,7 @@ proc ::peakview::view::interact {g settings} {
         {<Key-i>} toggle
         {<Key-b>} background
         {<Key-s>} save
+        {<Key-p>} picture
         {<Key-q> <Control-Key-w>} quit
     } {
         foreach key $keys { bind $top $key [list ::peakview::view::$command $g] }
@@ -476,6 +477,22 @@ proc ::peakview::view::save {g} {
         return ""
     }
     note $g [format "wrote %d sticks between 2\u03b8 %.3f\u00b0 and %.3f\u00b0 to %s" $rows $lo $hi $path]
+    return $path
+}
+
+# Returns the path of the file it wrote: the view shown on G as a PNG
+# picture of the graph's size, in the current directory under a name not
+# taken yet (peakview-view-N.png), named in the status line.
+proc ::peakview::view::picture {g} {
+    for {set n 1} {[file exists [set path [file join [pwd] peakview-view-$n.png]]]} {incr n} {}
+    cancel $g
+    update idletasks
+    if {[catch {::peakview::plot::writePng $g $path [winfo width $g] [winfo height $g]} msg]} {
+        note $g $msg
+        return ""
+    }
+    lassign [$g axis limits x] lo hi
+    note $g [format "wrote the view (2\u03b8 %.3f\u00b0 to %.3f\u00b0) to %s" $lo $hi $path]
     return $path
 }
 
