@@ -286,6 +286,20 @@ proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs
     try {
         set made [run $peakhkl [list [::peakview::guard::word $cif] --wave $wave --tt-max $ttmax \
                                     --table $tablepath {*}$beam] /dev/null $limitMs]
+        if {[dict get $made status] != 0 && [string match "*5000 reflections*" [dict get $made err]]} {
+            # More than a deck holds: the table alone (peakhkl --no-deck),
+            # drawn without a deck.
+            set whole [run $peakhkl [list [::peakview::guard::word $cif] --wave $wave --tt-max $ttmax \
+                                         --table $tablepath --no-deck {*}$beam] /dev/null $limitMs]
+            if {[dict get $whole status] != 0} {
+                fail "$what: [refusal peakhkl $made] (and this peakhkl writes no table beyond\
+                      the deck's limit: [lindex [split [refusal peakhkl $whole] \n] 0])"
+            }
+            set f [open $tablepath r]
+            set table [read $f]
+            close $f
+            return [from_table $what $cif $table $beam [dict get $whole err]]
+        }
         if {[dict get $made status] != 0} {
             fail "$what: [refusal peakhkl $made]"
         }
@@ -326,6 +340,60 @@ proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs
     dict set phase warnings [concat [lsearch -all -inline -not $made ""] \
                                  [dict get $phase warnings]]
     return $phase
+}
+
+# Returns the phase of the CIF (WHAT names it) from peakhkl's TABLE
+# alone, for a list longer than a deck holds: a dict {kind cif record
+# RECORD reflections ROWS warnings LIST}, RECORD the phase record made
+# from the table's positions (2θ plus the zero of BEAM's --zero, sticks
+# from 0 to 100 as peakhkl's decks have them), ERR what peakhkl said.
+proc ::peakview::sources::from_table {what cif table beam err} {
+    variable hklHeader
+    set rows [read_table "$what: peakhkl --table" $table $hklHeader]
+    set zero 0.0
+    set at [lsearch -exact $beam --zero]
+    if {$at >= 0} { set zero [lindex $beam $at+1] }
+    # The name as a deck's: the CIF's first data block.
+    set name [file rootname [file tail $cif]]
+    if {![catch {open $cif r} f]} {
+        set head [read $f 65536]
+        close $f
+        regexp -line {^[ \t]*data_(\S+)} $head -> name
+    }
+    set tt {}
+    set d {}
+    set sticks [dict create allowed [dict create x {} ylo {} yhi {} index {}] \
+                    extinct [dict create x {} ylo {} yhi {} index {}]]
+    set joined {}
+    set i 0
+    foreach row $rows {
+        lassign $row h k l dd t m extinct f2 intensity
+        if {![string is double -strict $t] || ![string is double -strict $dd]} {
+            fail "$what: peakhkl's table gives $h $k $l the 2θ \"$t\" and d \"$dd\""
+        }
+        if {$intensity eq "-"} { set intensity "" }
+        lappend tt $t
+        lappend d $dd
+        set kind [expr {$extinct eq "1" ? "extinct" : "allowed"}]
+        dict with sticks $kind {
+            lappend x [expr {$t + $zero}]
+            lappend ylo 0.0
+            lappend yhi 100.0
+            lappend index $i
+        }
+        lappend joined [list $h $k $l $dd $t $extinct $m $intensity]
+        incr i
+    }
+    set record [dict create name $name source $what colour [::peakview::phases::colour 0] tt $tt d $d \
+                    vectors {} allowed [dict get $sticks allowed] extinct [dict get $sticks extinct] \
+                    nallowed [llength [dict get $sticks allowed x]] nextinct [llength [dict get $sticks extinct x]] \
+                    zero $zero]
+    dict set record wavelength [::peakview::phases::wavelength [lsearch -all [lrepeat [llength $tt] 1] 1] \
+                                    [lmap v $tt { expr {double($v)} }] [lmap v $d { expr {double($v)} }]]
+    set said [lsearch -all -inline -not [split [string trimright $err] \n] ""]
+    return [dict create kind cif record $record reflections $joined \
+                warnings [linsert $said end "[llength $rows] reflections, more than a deck holds:\
+                                                drawn from peakhkl's table"]]
 }
 
 # Returns the phase that the argument ARG stands for (a file name, or -
@@ -401,10 +469,15 @@ proc ::peakview::sources::phases {args options pattern} {
     foreach arg $args {
         set what [expr {$arg eq "-" ? "standard input" : $arg}]
         set source [load $arg $options]
-        set phase [::peakview::phases::evaluate [dict get $source script] $what \
-                       [dict get $options limit]]
         set rows [dict get $source reflections]
-        if {[dict get $source kind] ne "script"} {
+        if {[dict exists $source record]} {
+            # Drawn from a table alone.
+            set phase [dict get $source record]
+        } else {
+            set phase [::peakview::phases::evaluate [dict get $source script] $what \
+                           [dict get $options limit]]
+        }
+        if {[dict get $source kind] ne "script" && ![dict exists $source record]} {
             match $what [dict get $phase tt] $rows 4
             set phase [by_flag $phase [lmap row $rows { lindex $row 5 }]]
         }
