@@ -341,19 +341,32 @@ proc ::peakview::labels::plan {sticks font} {
 # draws on G, as draw does. FIRST is false where G has been laid out anew
 # since it was first drawn (after a zoom): one redraw less.
 proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {first 1}} {
+    variable rotatedText
     # The labels before go first, so that the redraw below does not draw
     # them again (rotated text is slow to draw).
-    $g marker delete {*}[$g marker names peakview-label*]
+    set before [$g marker names peakview-label*]
+    if {[llength $before] > 0} { $g marker delete {*}$before }
     # BLT lays a graph out anew, a few pixels differently from its first
     # layout, once an axis or a marker changes: have it do so now, so that
     # the labels are measured on the layout that is drawn.
-    if {$first} { $g axis configure x -min [$g axis cget x -min] }
-    update idletasks
+    # After a zoom (FIRST false) the graph has been laid out for the new
+    # view already (later runs after its redraw): the labels' drawing is
+    # its only redraw.
+    if {$first} {
+        $g axis configure x -min [$g axis cget x -min]
+        update idletasks
+    }
     lassign [$g axis limits x] xmin xmax
     lassign [$g axis limits y] ymin ymax
     lassign [$g transform $xmin $ymax] px0 py0
     lassign [$g transform $xmax $ymin] px1 py1
     set bounds [list $px0 $py0 $px1 $py1]
+    if {!$rotatedText} {
+        # An image is a pixel or two longer than its text, and BLT draws an
+        # image marker cut by the plot area's edge again and again without
+        # end: the images stay clear of the edge.
+        set bounds [list [expr {$px0 + 3}] [expr {$py0 + 3}] [expr {$px1 - 3}] [expr {$py1 - 3}]]
+    }
     # The axes are linear: a stick's pixel is a product and a sum.
     set ax [expr {($px1 - $px0) / double($xmax - $xmin)}]
     set bx [expr {$px0 - $ax * $xmin}]
@@ -542,14 +555,17 @@ proc ::peakview::labels::images {font wanted} {
             incr k
         }
         set sheet [image create photo]
-        $g snap $sheet
+        $g snap -width $width -height $height $sheet
         set level [image create photo]
         foreach pair $batch place $places {
             lassign $pair text colour
             lassign $place px py w
+            # (Within the sheet, whatever BLT made of its size.)
+            set w [expr {max(1, min($w, [image width $sheet] - $px))}]
+            set tall [expr {max(1, min($line, [image height $sheet] - $py))}]
             $level blank
-            $level configure -width $w -height $line
-            $level copy $sheet -from $px $py [expr {$px + $w}] [expr {$py + $line}]
+            $level configure -width $w -height $tall
+            $level copy $sheet -from $px $py [expr {$px + $w}] [expr {$py + $tall}]
             set upright [image create photo]
             blt::winop image rotate $level $upright 90
             blt::winop image alpha $upright $upright #ffffff 0
@@ -609,6 +625,10 @@ proc ::peakview::labels::later {g} {
     if {[info exists pending($g)]} {
         return
     }
+    # The labels of the view before go at once: the graph's redraw for the
+    # new view neither draws them nor finds them past its edges.
+    set before [$g marker names peakview-label*]
+    if {[llength $before] > 0} { $g marker delete {*}$before }
     set pending($g) [after idle [list apply {{g} {
         variable following
         variable pending
@@ -616,7 +636,10 @@ proc ::peakview::labels::later {g} {
         if {[winfo exists $g]} {
             lassign $following($g) plan font
             set rows [expr {[info exists ::peakview::plot::rows($g)] ? $::peakview::plot::rows($g) : {}}]
-            drawPlan $g $plan $font 2 2 $rows 0
+            # (An error here is said, not left to Tk's dialog.)
+            if {[catch {drawPlan $g $plan $font 2 2 $rows 0} msg]} {
+                puts stderr "peakview: the labels could not be laid out: $msg"
+            }
         }
     } ::peakview::labels} $g]]
 }
