@@ -349,13 +349,10 @@ proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {firs
     # BLT lays a graph out anew, a few pixels differently from its first
     # layout, once an axis or a marker changes: have it do so now, so that
     # the labels are measured on the layout that is drawn.
-    # After a zoom (FIRST false) the graph has been laid out for the new
-    # view already (later runs after its redraw): the labels' drawing is
-    # its only redraw.
-    if {$first} {
-        $g axis configure x -min [$g axis cget x -min]
-        update idletasks
-    }
+    # After a zoom (FIRST false) the graph's redraw for the new view is
+    # usually done already (later runs after it): then this costs nothing.
+    if {$first} { $g axis configure x -min [$g axis cget x -min] }
+    update idletasks
     lassign [$g axis limits x] xmin xmax
     lassign [$g axis limits y] ymin ymax
     lassign [$g transform $xmin $ymax] px0 py0
