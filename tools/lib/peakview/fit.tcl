@@ -93,10 +93,23 @@ proc ::peakview::fit::load {prefix} {
             if {![dict exists $phase $key]} {
                 refuse "$jsonPath: the phase [dict get $phase name] names no $key file"
             }
-            set path [file join $dir [file tail [dict get $phase $key]]]
-            if {![file isfile $path]} {
-                refuse "$jsonPath: the phase [dict get $phase name]'s $key [file tail $path] is missing\
-                        (looked for $path)"
+            # As written (PREFIX-NAME.deck, beside PREFIX.json), or the
+            # part after the prefix alone (-NAME.deck).
+            set given [dict get $phase $key]
+            set ext [dict get {deck .deck table .tsv} $key]
+            set candidates [list [file join $dir [file tail $given]] $prefix$given \
+                                $prefix-[dict get $phase name]$ext]
+            if {[file pathtype $given] eq "absolute"} { set candidates [linsert $candidates 0 $given] }
+            set path ""
+            foreach candidate $candidates {
+                if {[file isfile $candidate]} {
+                    set path $candidate
+                    break
+                }
+            }
+            if {$path eq ""} {
+                refuse "$jsonPath: the phase [dict get $phase name]'s $key $given is missing\
+                        (looked for [join [lsort -unique $candidates] {, }])"
             }
             dict set record $key $path
         }
@@ -197,8 +210,12 @@ proc ::peakview::fit::matches {fit pattern} {
     foreach k {0 end} {
         set x [lindex [dict get $fitted x] $k]
         set y [lindex [dict get $fitted y] $k]
+        # The nearest point (the fit's file rounds 2θ).
         set i [lsearch -sorted -real -bisect $xs $x]
-        if {$i < 0 || abs([lindex $xs $i] - $x) > $tolerance || abs([lindex [dict get $pattern y] $i] - $y) > 1e-6 * max(1.0, abs($y))} {
+        if {$i < 0 || ($i + 1 < [llength $xs] && abs([lindex $xs $i+1] - $x) < abs([lindex $xs $i] - $x))} {
+            incr i
+        }
+        if {abs([lindex $xs $i] - $x) > $tolerance || abs([lindex [dict get $pattern y] $i] - $y) > 1e-6 * max(1.0, abs($y))} {
             refuse "[dict get $pattern source] has no point at 2θ $x° with the $y counts the fit observed\
                     there: another data file"
         }
