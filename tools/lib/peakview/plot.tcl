@@ -590,7 +590,10 @@ proc ::peakview::plot::narrowLegend {g width} {
 # "" where there is none.
 proc ::peakview::plot::legendText {g x y} {
     variable keyText
-    if {[catch {$g legend get @$x,$y} name] || ![info exists keyText($g,$name)]} { return "" }
+    lassign [$g extents legend] lx ly lw lh
+    if {$x < $lx || $x > $lx + $lw || $y < $ly || $y > $ly + $lh} { return "" }
+    # (BLT finds an entry by its line sample and the start of its text only.)
+    if {[catch {$g legend get @[expr {$lx + 12}],$y} name] || ![info exists keyText($g,$name)]} { return "" }
     return $keyText($g,$name)
 }
 
