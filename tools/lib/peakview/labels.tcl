@@ -131,8 +131,8 @@ proc ::peakview::labels::place {items taken bounds tiers gap} {
             lappend placed($c) $box
         }
     }
-    # The centres of the labels kept in their lowest place, in ascending
-    # order, by their foot and width.
+    # The centres of the labels kept, in ascending order, by their tier,
+    # foot and width (and above the lowest tier, length).
     array set centres {}
     set kept {}
     set dropped 0
@@ -150,8 +150,13 @@ proc ::peakview::labels::place {items taken bounds tiers gap} {
                 if {$y0 < $top || $y1 > $by1} {
                     continue
                 }
-                if {$t == 0 && [info exists centres($y,$w)]} {
-                    set cs $centres($y,$w)
+                # Labels of one foot and width in the lowest tier, or of one
+                # foot, width and length in a higher one, stand at one
+                # height: the nearest such label alone says whether this
+                # place is free.
+                set key [expr {$t == 0 ? "0,$y,$w" : "$t,$y,$w,$h"}]
+                if {[info exists centres($key)]} {
+                    set cs $centres($key)
                     set i [lsearch -sorted -real -bisect $cs $x]
                     set reach [expr {$w + $gap}]
                     if {($i >= 0 && $x - [lindex $cs $i] < $reach)
@@ -186,11 +191,10 @@ proc ::peakview::labels::place {items taken bounds tiers gap} {
         foreach c $cols {
             lappend placed($c) $found
         }
-        if {$t == 1} {
-            # (t has gone one past the tier the label was placed in.)
-            set cs [expr {[info exists centres($y,$w)] ? $centres($y,$w) : {}}]
-            set centres($y,$w) [linsert $cs [expr {[lsearch -sorted -real -bisect $cs $x] + 1}] $x]
-        }
+        # (t has gone one past the tier the label was placed in.)
+        set key [expr {$t == 1 ? "0,$y,$w" : "[expr {$t - 1}],$y,$w,$h"}]
+        set cs [expr {[info exists centres($key)] ? $centres($key) : {}}]
+        set centres($key) [linsert $cs [expr {[lsearch -sorted -real -bisect $cs $x] + 1}] $x]
         lappend kept [list $id $found]
     }
     return [dict create kept $kept dropped $dropped]
