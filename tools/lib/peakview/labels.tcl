@@ -557,22 +557,24 @@ proc ::peakview::labels::images {font wanted} {
         }
         set sheet [image create photo]
         $g snap -width $width -height $height $sheet
-        set level [image create photo]
+        # The whole sheet turned a quarter turn and its white made
+        # transparent at once; each label cut out of it: a point x, y of
+        # the level sheet, W wide, is at y, W - 1 - x on the turned one.
+        set turned [image create photo]
+        blt::winop image rotate $sheet $turned 90
+        blt::winop image alpha $turned $turned #ffffff 0
+        set sheetWidth [image width $sheet]
         foreach pair $batch place $places {
             lassign $pair text colour
             lassign $place px py w
             # (Within the sheet, whatever BLT made of its size.)
-            set w [expr {max(1, min($w, [image width $sheet] - $px))}]
+            set w [expr {max(1, min($w, $sheetWidth - $px))}]
             set tall [expr {max(1, min($line, [image height $sheet] - $py))}]
-            $level blank
-            $level configure -width $w -height $tall
-            $level copy $sheet -from $px $py [expr {$px + $w}] [expr {$py + $tall}]
-            set upright [image create photo]
-            blt::winop image rotate $level $upright 90
-            blt::winop image alpha $upright $upright #ffffff 0
+            set upright [image create photo -width $tall -height $w]
+            $upright copy $turned -from $py [expr {$sheetWidth - $px - $w}] [expr {$py + $tall}] [expr {$sheetWidth - $px}]
             dict set made [list $font $text $colour] $upright
         }
-        image delete $sheet $level
+        image delete $sheet $turned
     }
 }
 
