@@ -27,7 +27,7 @@ end=$(date +%s.%N)
 echo "xvfb-run alone: $(echo "$end - $start" | bc) s"
 echo "the window, plot scripts (no labels), 1000x600:"
 xvfb-run -a -s '-screen 0 1280x1100x24' tclsh bench/peakview-window.tcl build/peakpos "$dir"
-echo "the window, decks with --labels, 1000x600 (five tick rows leave no room for a label):"
+echo "the window, decks with --labels, 1000x600:"
 xvfb-run -a -s '-screen 0 1280x1100x24' tclsh bench/peakview-window.tcl build/peakpos "$dir" --labels
 echo "the window, decks with --labels, 1000x1000:"
 xvfb-run -a -s '-screen 0 1280x1100x24' tclsh bench/peakview-window.tcl build/peakpos "$dir" --labels 1000x1000
