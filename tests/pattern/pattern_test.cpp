@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"fortran.dat", "columns | 4 20..20.06 | λ -"},
         FileCase{"decimal-comma.csv", "columns | 4 20..20.06 | λ -"},
         FileCase{"decimal-comma-tab.txt", "columns | 3 20..20.04 σ | λ -"},
-        FileCase{"fit.xye", "columns | 3 10..10.04 σ | 2 40..40.02 σ | λ -"},
+        FileCase{"fit.xye", "columns | 3 10..10.04 | 2 40..40.02 | λ -"},
         FileCase{"gap.xy", "columns | 20 20..30.18 gap@10 | λ -"},
         FileCase{"SiC_Zn-std.gsa", "gsas-std | 25 20..20.48 | λ -"},
         FileCase{"SiC_Zn-detectors.gsa", "gsas-std | 25 20..20.48 σ | λ -"},
