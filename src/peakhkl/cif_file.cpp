@@ -29,10 +29,29 @@ std::string file_bytes(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw InputError(path, expected, std::strerror(errno));
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        const int stat_errno = errno;
+        ::close(fd);
+        throw InputError(path, expected, std::strerror(stat_errno));
+    }
+    if (S_ISDIR(st.st_mode)) {
         ::close(fd);
         throw InputError(path, expected,
                          "a directory (" + std::string(std::strerror(EISDIR)) + ")");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw InputError(path, "a regular file (a CIF is read whole, once)",
+                         S_ISFIFO(st.st_mode)  ? "a pipe"
+                         : S_ISCHR(st.st_mode) ? "a character device"
+                         : S_ISBLK(st.st_mode) ? "a block device"
+                         : S_ISSOCK(st.st_mode) ? "a socket"
+                                                : "a special file");
+    }
+    const std::string too_large = "a CIF of at most " + std::to_string(max_cif_bytes >> 20) + " MiB";
+    if (static_cast<unsigned long long>(st.st_size) > max_cif_bytes) {
+        ::close(fd);
+        throw InputError(path, too_large, std::to_string(st.st_size) + " bytes");
     }
     std::string bytes;
     char buffer[65536];
@@ -46,6 +65,10 @@ std::string file_bytes(const std::string& path) {
         }
         if (n == 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
+        if (bytes.size() > max_cif_bytes) { // grown since it was looked at
+            ::close(fd);
+            throw InputError(path, too_large, "more");
+        }
     }
     ::close(fd);
     return bytes;

@@ -592,6 +592,10 @@ const std::string typed_loop =
     "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n"
     "_atom_site_fract_z\n_atom_site_U_iso_or_equiv\n";
 
+const std::string occupancy_loop =
+    "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n"
+    "_atom_site_fract_z\n_atom_site_occupancy\n";
+
 // What a CIF's atoms may lack or hold that peakhkl reads with a warning.
 struct WarningCase {
     const char* rule;
@@ -640,16 +644,53 @@ INSTANTIATE_TEST_SUITE_P(
                     typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl-1 0.5 0.5 0.5 0.01\n",
                     {},
                     "the ion \"Cl-1\""},
-        WarningCase{
-            "a negative U within its uncertainty",
-            typed_loop + "Na1 Na 0 0 0 -0.001(2)\nCl1 Cl 0.5 0.5 0.5 0.01\n",
-            {},
-            ":16: warning: _atom_site_U_iso_or_equiv of Na1: negative within its uncertainty; "
-            "taken as 0"},
+        WarningCase{"a negative U within three uncertainties",
+                    typed_loop + "Na1 Na 0 0 0 -0.001(2)\nCl1 Cl 0.5 0.5 0.5 0.01\n",
+                    {},
+                    ":16: warning: _atom_site_U_iso_or_equiv of Na1: \"-0.001(2)\" negative within "
+                    "three uncertainties; taken as 0"},
+        WarningCase{"a negative U above -0.01 without an uncertainty",
+                    typed_loop + "Na1 Na 0 0 0 -0.004\nCl1 Cl 0.5 0.5 0.5 0.01\n",
+                    {},
+                    "\"-0.004\" negative within 0.01 A^2 of U; taken as 0"},
         WarningCase{"a dummy atom left out",
                     typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nQ1 Q 0.1 0.2 0.3 0\n",
                     {"--skip-unknown-atoms"},
-                    ":18: warning: _atom_site_label of Q1: a dummy or unknown atom \"Q\" left out"},
+                    ":18: warning: _atom_site_label of Q1: expected an atom of a known element, "
+                    "found a dummy or unknown atom \"Q\"; the atom is left out of the intensities"},
+        WarningCase{"a hydrogen without coordinates left out",
+                    typed_loop +
+                        "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nH1 H ? ? ? 0.02\n",
+                    {"--skip-unknown-atoms"},
+                    ":18: warning: _atom_site_fract_x of H1: expected a fractional coordinate, "
+                    "found \"?\"; the atom is left out"},
+        WarningCase{"a coordinate written as a fraction",
+                    typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 1/2 0.5 0.5 0.01\n",
+                    {},
+                    ":17: warning: _atom_site_fract_x of Cl1: the fraction \"1/2\" read as 0.5"},
+        WarningCase{"a number with a trailing marker",
+                    typed_loop + "Na1 Na 0 0 0 0.01*\nCl1 Cl 0.5 0.5 0.5 0.01\n",
+                    {},
+                    "_atom_site_U_iso_or_equiv of Na1: the trailing * of \"0.01*\" read past"},
+        WarningCase{"an occupancy within its uncertainty of 1",
+                    occupancy_loop + "Na1 Na 0 0 0 1.02(3)\nCl1 Cl 0.5 0.5 0.5 1\n",
+                    {},
+                    ":16: warning: _atom_site_occupancy of Na1: \"1.02(3)\" outside 0 to 1 within "
+                    "three uncertainties; taken as 1"},
+        WarningCase{"an occupancy within 0.01 of 1 without an uncertainty",
+                    occupancy_loop + "Na1 Na 0 0 0 1.00002\nCl1 Cl 0.5 0.5 0.5 1\n",
+                    {},
+                    "\"1.00002\" outside 0 to 1 within 0.01; taken as 1"},
+        WarningCase{"a label given twice",
+                    typed_loop + "Na1 Na 0 0 0 0.01\nNa1 Cl 0.5 0.5 0.5 0.01\n",
+                    {},
+                    ":17: warning: _atom_site_label of Na1: the label is given again (first at "},
+        WarningCase{"two atoms of one element at one place",
+                    typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\n"
+                                 "Na2 Na 0.5 0.5 0 0.01\n",
+                    {},
+                    ":18: warning: _atom_site_label of Na2: an atom of the same element as Na1 "
+                    "("},
         WarningCase{"an anisotropic U of no atom",
                     typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nloop_\n"
                                  "_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
@@ -658,6 +699,98 @@ INSTANTIATE_TEST_SUITE_P(
                                  "_atom_site_aniso_U_23\nK1 0.01 0.01 0.01 0 0 0\n",
                     {},
                     ": warning: _atom_site_aniso_label of K1: no atom site of that label"}));
+
+// An atom that cannot be read costs the intensities, never the positions:
+// the deck is the one of the crystal without atoms, the table has "-" for
+// F2 and the intensity, a warning names the atom and why; status 0.
+struct CostCase {
+    const char* rule;
+    std::string loop;
+    std::string warning;
+};
+
+void PrintTo(const CostCase& c, std::ostream* os) {
+    *os << c.rule;
+}
+
+class Costs : public testing::TestWithParam<CostCase> {};
+
+TEST_P(Costs, TheIntensitiesNotThePositions) {
+    const CostCase& c = GetParam();
+    Outcome o, bare;
+    const std::string table = run_cif(rock_salt(c.loop), {"--wave", "CuKa1"}, &o);
+    const std::string bare_table = run_cif(rock_salt(""), {"--wave", "CuKa1"}, &bare);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, bare.out);
+    EXPECT_EQ(table, bare_table);
+    const auto at = o.err.find(c.warning);
+    ASSERT_NE(at, std::string::npos) << o.err;
+    const std::string line = o.err.substr(at, o.err.find('\n', at) - at);
+    const std::string end = "; no intensities (--skip-unknown-atoms leaves the atom out of them)";
+    EXPECT_EQ(line.substr(line.size() - std::min(line.size(), end.size())), end) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Atoms, Costs,
+    testing::Values(
+        CostCase{"a hydrogen without coordinates",
+                 typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nH1 H ? . ? 0.02\n",
+                 ":18: warning: _atom_site_fract_x of H1: expected a fractional coordinate, found "
+                 "\"?\""},
+        CostCase{"a dummy atom",
+                 typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nQ1 Q 0.1 0.2 0.3 0\n",
+                 "_atom_site_label of Q1: expected an atom of a known element, found a dummy or "
+                 "unknown atom \"Q\""},
+        CostCase{"an impossible occupancy",
+                 occupancy_loop + "Na1 Na 0 0 0 100(1000)\nCl1 Cl 0.5 0.5 0.5 1\n",
+                 ":16: warning: _atom_site_occupancy of Na1: expected an occupancy from 0 to 1"}));
+
+// Values written differently that mean the same atoms give the same table.
+struct SameCase {
+    const char* rule;
+    std::string loop, same;
+};
+
+void PrintTo(const SameCase& c, std::ostream* os) {
+    *os << c.rule;
+}
+
+class Same : public testing::TestWithParam<SameCase> {};
+
+TEST_P(Same, TablesAsTheValuesWrittenPlainly) {
+    const SameCase& c = GetParam();
+    Outcome o, plain;
+    const std::string table = run_cif(rock_salt(c.loop), {"--wave", "CuKa1"}, &o);
+    const std::string plain_table = run_cif(rock_salt(c.same), {"--wave", "CuKa1"}, &plain);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(table, plain_table);
+    EXPECT_NE(rows_of(table).at(0).at(7), "-");
+    EXPECT_EQ(o.err.find("taken as 0\n", o.err.find("their displacement")), std::string::npos)
+        << o.err;
+}
+
+const std::string aniso_loop = "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                               "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                               "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                               "_atom_site_aniso_U_23\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Atoms, Same,
+    testing::Values(
+        SameCase{"a negative U taken as 0",
+                 typed_loop + "Na1 Na 0 0 0 -0.004\nCl1 Cl 0.5 0.5 0.5 0.01\n",
+                 typed_loop + "Na1 Na 0 0 0 0\nCl1 Cl 0.5 0.5 0.5 0.01\n"},
+        // ICSD writes the anisotropic loop of every atom, "." where not given.
+        SameCase{"an anisotropic loop of dots leaves the isotropic U",
+                 typed_loop + "Na1 Na 0 0 0 0.012\nCl1 Cl 0.5 0.5 0.5 0.01\n" + aniso_loop +
+                     "Na1 . . . . . .\nCl1 . . . . . .\n",
+                 typed_loop + "Na1 Na 0 0 0 0.012\nCl1 Cl 0.5 0.5 0.5 0.01\n"},
+        // No "displacement taken as 0" for an atom with an anisotropic U.
+        SameCase{"an anisotropic U without an isotropic one",
+                 "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                 "_atom_site_fract_z\nNa1 0 0 0\nCl1 0.5 0.5 0.5\n" +
+                     aniso_loop + "Na1 0.012 0.012 0.012 0 0 0\nCl1 0.01 0.01 0.01 0 0 0\n",
+                 typed_loop + "Na1 Na 0 0 0 0.012\nCl1 Cl 0.5 0.5 0.5 0.01\n"}));
 
 // The element of an atom without a type symbol is the label's: "Na1" is
 // Na, "Clb" is Cl, and a type symbol must be an element whole.
