@@ -317,15 +317,24 @@ void underscore_tags(gemmi::cif::Document& doc) {
 }
 
 gemmi::cif::Block read_block(const std::string& path, const std::string& block_name,
-                             const TagPredicate& read, std::vector<std::string>& warnings) {
+                             const TagPredicate& read, std::vector<std::string>& warnings,
+                             const std::function<bool(const gemmi::cif::Block&)>& usable,
+                             const std::string& what) {
     cif::Document doc = parse(path, warnings);
     if (doc.blocks.empty()) throw InputError(path, "a data block (data_NAME)", "none");
     std::size_t index = 0;
-    if (block_name.empty()) {
-        if (doc.blocks.size() > 1)
+    if (block_name.empty() && doc.blocks.size() > 1) {
+        std::size_t count = 0;
+        if (usable)
+            for (std::size_t i = 0; i < doc.blocks.size(); ++i)
+                if (usable(doc.blocks[i]) && count++ == 0) index = i;
+        if (count != 1)
             throw InputError(path, "--block NAME to choose one of several data blocks",
                              "the blocks " + block_list(doc));
-    } else {
+        warnings.push_back(path + ": note: data_" + doc.blocks[index].name +
+                           " is taken, the only one of " + std::to_string(doc.blocks.size()) +
+                           " blocks with " + what + " (--block NAME takes another)");
+    } else if (!block_name.empty()) {
         const std::string wanted = gemmi::to_lower(block_name);
         std::size_t count = 0;
         for (std::size_t i = 0; i < doc.blocks.size(); ++i)
