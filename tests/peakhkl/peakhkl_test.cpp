@@ -5,6 +5,7 @@
 #include "peakhkl/crystal.hpp"
 #include "peakhkl/deck_writer.hpp"
 #include "peakhkl/reflections.hpp"
+#include "peakhkl/table.hpp"
 #include "peakhkl/wavelengths.hpp"
 #include "peakpos/deck.hpp"
 
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -244,7 +246,10 @@ INSTANTIATE_TEST_SUITE_P(Settings, Symbols,
                                          SymbolCase{"R 3 :H", rhombohedral, "R 3:H"},
                                          SymbolCase{"R -3 c :R", hexagonal_cell, "R -3 c:R"},
                                          SymbolCase{"R -3 c :R", rhombohedral, "R -3 c:R"},
-                                         SymbolCase{"167", hexagonal_cell, "R -3 c:H"}));
+                                         SymbolCase{"167", hexagonal_cell, "R -3 c:H"},
+                                         // Equal 90 degree angles are no rhombohedral axes.
+                                         SymbolCase{"R -3 m", cubic, "R -3 m:H"},
+                                         SymbolCase{"R -3 m H", rhombohedral, "R -3 m:H"}));
 
 // Every International Tables number names its group.
 TEST(Symbols, EveryNumberFrom1To230NamesItsGroup) {
@@ -463,7 +468,9 @@ TEST(Deck, ReadsBackThroughPeakposReader) {
     EXPECT_LE(longest, 78u);
 }
 
-// --d-min 2 for a 4 A cube: 2 0 0, at exactly 2 A, is the deck's last reflection.
+// --d-min 2 for a 4 A cube: 2 0 0, at exactly 2 A, is the deck's last
+// reflection. 4 0 6, 3 0 8 and 0 0 10 of a 2 2 4 cell are at exactly 0.4
+// A, 1/d^2 = 6.25 in binary without rounding: they are the last three.
 TEST(Deck, AReflectionAtTheDLimitIsInTheDeck) {
     const Outcome o = run({"--cell", "4", "4", "4", "90", "90", "90", "--sg", "P m -3 m", "--wave",
                            "CuKa1", "--d-min", "2"});
@@ -473,6 +480,33 @@ TEST(Deck, AReflectionAtTheDLimitIsInTheDeck) {
     peakpos::read_deck(in, *deck);
     ASSERT_EQ(deck->npeak, 4);
     EXPECT_EQ((Miller{deck->h(4), deck->k(4), deck->l(4)}), (Miller{2, 0, 0}));
+
+    const Outcome at = run({"--cell", "2", "2", "4", "90", "90", "90", "--sg", "P4/mmm", "--wave",
+                            "0.5", "--d-min", "0.4"});
+    ASSERT_EQ(at.status, 0) << at.err;
+    peakpos::MemorySource in2(at.out);
+    peakpos::read_deck(in2, *deck);
+    const int n = deck->npeak;
+    ASSERT_GE(n, 3);
+    std::set<Miller> last;
+    for (int i = n - 2; i <= n; ++i) last.insert(Miller{deck->h(i), deck->k(i), deck->l(i)});
+    EXPECT_EQ(last, (std::set<Miller>{{4, 0, 6}, {3, 0, 8}, {0, 0, 10}}));
+}
+
+// Without --tt-max or --d-min the limit is 2theta = 90 degrees.
+TEST(Deck, TheDefaultLimitIs90Degrees) {
+    const std::vector<std::string> args{"--cell", "12", "13", "14", "80",     "85",
+                                        "95",     "--sg", "P 1", "--wave", "CuKa1"};
+    const auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> all = args;
+        all.insert(all.end(), more.begin(), more.end());
+        return run(all).out;
+    };
+    const std::string plain = with({});
+    ASSERT_NE(plain, "");
+    EXPECT_TRUE(plain == with({"--tt-max", "90"}));
+    EXPECT_TRUE(plain != with({"--tt-max", "89.9"}));
+    EXPECT_TRUE(plain != with({"--tt-max", "90.1"}));
 }
 
 TEST(Deck, TheSymbolIsLeftOutWhenItDoesNotFitTheNameLine) {
@@ -568,6 +602,36 @@ TEST(Strengths, MinIntensityLeavesTheWeakAllowedOnesOut) {
     std::size_t line4 = 0;
     for (int n = 0; n < 3; ++n) line4 = strong.out.find('\n', line4) + 1;
     EXPECT_EQ(std::stoul(strong.out.substr(line4)), kept.size());
+}
+
+// --no-deck writes the table only, beyond the deck's 5000 reflections; the
+// deck alone keeps its limit.
+TEST(Strengths, TheTableAloneIsNotBoundByTheDeck) {
+    const std::vector<std::string> triclinic{
+        "--cell", "9", "10", "11", "80", "85", "95", "--sg", "P -1", "--wave", "0.5", "--d-min",
+        "0.7"};
+    Outcome alone, deck;
+    std::vector<std::string> args = triclinic;
+    args.push_back("--no-deck");
+    const auto rows = rows_of(table_of(args, &alone));
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    EXPECT_EQ(alone.out, "");
+    EXPECT_GT(rows.size(), 5000u);
+    EXPECT_EQ(rows.back().size(), 9u);
+    table_of(triclinic, &deck);
+    EXPECT_EQ(deck.status, 2);
+    EXPECT_NE(deck.err.find("expected at most 5000 reflections"), std::string::npos) << deck.err;
+}
+
+// A row is whole however long its numbers: each row its nine fields.
+TEST(Strengths, ARowHasNoLengthLimit) {
+    const std::vector<Reflection> list{{{1, 0, 0}, 5, 6, false}, {{1, 1, 0}, 3, 12, false}};
+    const Strengths huge{{1e300, 2e300}, {50, 100}};
+    const auto rows = rows_of(table_text(list, 1.54, &huge));
+    ASSERT_EQ(rows.size(), 2u);
+    for (const auto& row : rows) ASSERT_EQ(row.size(), 9u);
+    EXPECT_EQ(rows[0][7].size(), 301u + 7);
+    EXPECT_EQ(rows[1][0] + rows[1][1] + rows[1][2], "110");
 }
 
 // A CIF of rock salt with the atom loop given.

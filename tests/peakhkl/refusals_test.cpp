@@ -176,6 +176,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "--wave: expected the option once"},
         Refusal{"unknown option, with the usage", with_cell({"--sg", "225", "--bogus"}),
                 "unknown option \"--bogus\"\nusage: peakhkl"},
+        Refusal{"--no-deck without --table", with_cell({"--sg", "225", "--wave", "1.54", "--no-deck"}),
+                "--no-deck: expected --table FILE to write the list to, found no --table"},
+        Refusal{"a symbol with a character left unread, with close names",
+                with_cell({"--sg", "P 21/c\u00a0", "--wave", "1.54"}),
+                "found \"P 21/c\u00a0\" (did you mean "},
         Refusal{"more than 5000, with the largest limit",
                 {"--cell", "20", "20", "20", "90", "90", "90", "--sg", "P 1", "--wave", "1.54"},
                 "--tt-max: expected at most 5000 reflections, as peakpos reads (the largest 2theta "
@@ -243,6 +248,13 @@ INSTANTIATE_TEST_SUITE_P(
                                      cell + "_space_group_IT_number 225\n"),
                  "--block", "three", "--wave", "1.54"},
                 "expected a data block named \"three\", found the blocks one two"},
+        Refusal{"the table over its own CIF",
+                {cif_file("mine", atoms("Na1 Na 0 0 0 1 0.01\n")), "--wave", "1.54", "--table",
+                 "@mine"},
+                "--table: expected a file other than the CIF it is made from, found "},
+        Refusal{"a device that never ends", {"/dev/zero", "--wave", "1.54"},
+                "/dev/zero: expected a regular file (a CIF is read whole, once), found a "
+                "character device"},
         Refusal{"a CIF and --cell", with_cell({EXAMPLES_DIR "/quartz.cif", "--wave", "1.54"}),
                 "expected either a CIF file or --cell and --sg"},
         // The atoms, under --strict (without it an atom costs the
@@ -358,6 +370,20 @@ INSTANTIATE_TEST_SUITE_P(
                 with_cell({"--sg", "225", "--wave", "1.54", "--radiation", "neutron",
                            "--monochromator", "26.6"}),
                 "--monochromator: expected X-rays, found --radiation neutron"}));
+
+// A CIF larger than the limit is refused before it is read (a sparse file:
+// nothing is written to the disk).
+TEST(Refuses, ACifLargerThan64MiB) {
+    const std::string path = testing::TempDir() + "peakhkl_large_" + std::to_string(getpid()) + ".cif";
+    std::ofstream(path) << "data_x\n";
+    ASSERT_EQ(truncate(path.c_str(), (64LL << 20) + 1), 0);
+    const Outcome o = run({path, "--wave", "1.54"});
+    std::remove(path.c_str());
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find(": expected a CIF of at most 64 MiB, found 67108865 bytes"),
+              std::string::npos)
+        << o.err;
+}
 
 // The number one unit of the last digit of text above it (up) or below it.
 std::string next_limit(const std::string& text, bool up) {
