@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -855,6 +856,70 @@ INSTANTIATE_TEST_SUITE_P(
                  "_atom_site_fract_z\nNa1 0 0 0\nCl1 0.5 0.5 0.5\n" +
                      aniso_loop + "Na1 0.012 0.012 0.012 0 0 0\nCl1 0.01 0.01 0.01 0 0 0\n",
                  typed_loop + "Na1 Na 0 0 0 0.012\nCl1 Cl 0.5 0.5 0.5 0.01\n"}));
+
+// The intensities of a table, by h k l.
+std::map<std::string, double> intensities_of(const std::string& table) {
+    std::map<std::string, double> by_hkl;
+    for (const auto& row : rows_of(table))
+        if (row.at(8) != "-") by_hkl[row[0] + " " + row[1] + " " + row[2]] = std::stod(row[8]);
+    return by_hkl;
+}
+
+// Brucite, Mg(OH)2 without its H: O on the 3-fold axis at 1/3 2/3 z. Its
+// coordinates rounded as CIFs give them, 0.333 0.667, put the three images
+// 0.003 A apart: one atom all the same, the intensities those of the exact
+// coordinates (counted three times, the 0 0 1 line would be another).
+TEST(Atoms, RoundedSpecialPositionsAreTheAtomOnce) {
+    const auto brucite = [](const std::string& x, const std::string& y) {
+        return "data_brucite\n_cell_length_a 3.148\n_cell_length_b 3.148\n_cell_length_c 4.77\n"
+               "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 120\n"
+               "_symmetry_space_group_name_H-M 'P -3 m 1'\n" +
+               typed_loop + "Mg1 Mg 0 0 0 0.01\nO1 O " + x + " " + y + " 0.22 0.012\n";
+    };
+    Outcome rounded, exact;
+    const auto a = intensities_of(run_cif(brucite("0.333", "0.667"), {"--wave", "CuKa1"}, &rounded));
+    const auto b = intensities_of(
+        run_cif(brucite("0.3333333333", "0.6666666667"), {"--wave", "CuKa1"}, &exact));
+    ASSERT_EQ(rounded.status, 0) << rounded.err;
+    ASSERT_EQ(exact.status, 0) << exact.err;
+    EXPECT_EQ(rounded.err + exact.err, "");
+    ASSERT_EQ(a.size(), b.size());
+    ASSERT_GT(a.size(), 10u);
+    for (const auto& [hkl, i] : b) EXPECT_NEAR(a.at(hkl), i, 0.5 + 0.01 * i) << hkl;
+}
+
+// Images of a site 0.01 to 0.5 A apart: a split site whose occupancy
+// accounts for its images (1/6 over six) counts each image; an atom of
+// occupancy 1 is one atom near its special position. Each is noted.
+TEST(Atoms, SitesNearTheirImagesAreNotedAndCountedByTheirOccupancy) {
+    const auto rock_salt_with = [](const std::string& na) {
+        return rock_salt(occupancy_loop + na + "\nCl1 Cl 0.5 0.5 0.5 1\n");
+    };
+    Outcome split, loose, origin;
+    const auto s = intensities_of(
+        run_cif(rock_salt_with("Na1 Na 0.02 0 0 0.1666667"), {"--wave", "CuKa1"}, &split));
+    const auto l =
+        intensities_of(run_cif(rock_salt_with("Na1 Na 0.02 0 0 1"), {"--wave", "CuKa1"}, &loose));
+    const auto o =
+        intensities_of(run_cif(rock_salt_with("Na1 Na 0 0 0 1"), {"--wave", "CuKa1"}, &origin));
+    ASSERT_EQ(split.status + loose.status + origin.status, 0) << split.err << loose.err;
+    EXPECT_NE(split.err.find(":16: note: _atom_site_label of Na1: a split site: 6 images lie 0.16 "
+                             "to 0.226 A from it and its occupancy 0.1666667 x 6 <= 1 accounts for "
+                             "them; each image is counted"),
+              std::string::npos)
+        << split.err;
+    EXPECT_NE(loose.err.find("note: _atom_site_label of Na1: 6 images lie 0.16 to 0.226 A from it "
+                             "and its occupancy 1 x 6 > 1: taken as one atom near a special "
+                             "position"),
+              std::string::npos)
+        << loose.err;
+    // Counted over its six images, the split Na is a whole Na near the
+    // origin: the lines are those of rock salt, and so are the loose one's.
+    for (const auto& [hkl, i] : o) {
+        EXPECT_NEAR(s.at(hkl), i, 1 + 0.03 * i) << hkl;
+        EXPECT_NEAR(l.at(hkl), i, 1 + 0.03 * i) << hkl;
+    }
+}
 
 // The element of an atom without a type symbol is the label's: "Na1" is
 // Na, "Clb" is Cl, and a type symbol must be an element whole.
