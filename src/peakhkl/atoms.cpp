@@ -196,7 +196,73 @@ bool positive_definite(const std::array<double, 6>& u) {
     return m1 > 0 && m2 > 0 && m3 > 0;
 }
 
-void read_anisotropic(cif::Block& block, const Where& where, AtomSites& atoms) {
+// Whether the U (U11 U22 U33 U12 U13 U23 on the reciprocal axes) of an
+// atom at fract is left as it is by every operation of the crystal's group
+// that leaves the atom where it is: U* = N U N (N = diag(a*, b*, c*)) is
+// R U* R^T for each such rotation R, to 1e-6 of its largest element.
+bool invariant(const Crystal& crystal, const gemmi::Fractional& fract,
+               const std::array<double, 6>& u) {
+    const gemmi::UnitCell& cell = crystal.unit_cell;
+    const double n[3] = {cell.ar, cell.br, cell.cr};
+    double us[3][3];
+    const int index[3][3] = {{0, 3, 4}, {3, 1, 5}, {4, 5, 2}};
+    double largest = 0;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            us[i][j] = n[i] * u[static_cast<std::size_t>(index[i][j])] * n[j];
+            largest = std::max(largest, std::fabs(us[i][j]));
+        }
+    for (const gemmi::Op& op : crystal.symmetry.ops) {
+        const auto xyz = op.apply_to_xyz({fract.x, fract.y, fract.z});
+        const gemmi::Fractional image(xyz[0], xyz[1], xyz[2]);
+        gemmi::Fractional d = image - fract;
+        d = gemmi::Fractional(d.x - std::round(d.x), d.y - std::round(d.y), d.z - std::round(d.z));
+        if (cell.orthogonalize_difference(d).length() > 0.01) continue;
+        const auto r = op.rot;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) {
+                double x = 0;
+                for (int k = 0; k < 3; ++k)
+                    for (int l = 0; l < 3; ++l)
+                        x += r[i][k] * us[k][l] * r[j][l];
+                if (std::fabs(x / (gemmi::Op::DEN * gemmi::Op::DEN) - us[i][j]) > 1e-6 * largest)
+                    return false;
+            }
+    }
+    return true;
+}
+
+// Whether the site's symmetry makes the element e (0 to 5: U11 ... U23) of
+// every U it leaves as it is 0: the mean over the site's rotations R of
+// R^T E R is 0, E the symmetric unit tensor of the element (U_ij of an
+// invariant U is its product with E, and the mean is the adjoint of the
+// projection onto the invariant U). An element of U* and of the CIF's U
+// are 0 together.
+bool forced_zero(const Crystal& crystal, const gemmi::Fractional& fract, std::size_t e) {
+    const gemmi::UnitCell& cell = crystal.unit_cell;
+    const int ij[6][2] = {{0, 0}, {1, 1}, {2, 2}, {0, 1}, {0, 2}, {1, 2}};
+    double unit[3][3] = {};
+    unit[ij[e][0]][ij[e][1]] = unit[ij[e][1]][ij[e][0]] = 1;
+    double sum[3][3] = {};
+    for (const gemmi::Op& op : crystal.symmetry.ops) {
+        const auto xyz = op.apply_to_xyz({fract.x, fract.y, fract.z});
+        gemmi::Fractional d = gemmi::Fractional(xyz[0], xyz[1], xyz[2]) - fract;
+        d = gemmi::Fractional(d.x - std::round(d.x), d.y - std::round(d.y), d.z - std::round(d.z));
+        if (cell.orthogonalize_difference(d).length() > 0.01) continue;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                for (int k = 0; k < 3; ++k)
+                    for (int l = 0; l < 3; ++l)
+                        sum[i][j] += op.rot[k][i] * unit[k][l] * op.rot[l][j];
+    }
+    for (const auto& row : sum)
+        for (const double x : row)
+            if (std::fabs(x) > 1e-9) return false;
+    return true;
+}
+
+void read_anisotropic(cif::Block& block, const Where& where, const Crystal& crystal,
+                      AtomSites& atoms) {
     const std::array<std::string, 6> ij{"11", "22", "33", "12", "13", "23"};
     std::unordered_map<std::string, std::size_t> by_label;
     for (std::size_t i = 0; i < atoms.sites.size(); ++i)
@@ -219,7 +285,8 @@ void read_anisotropic(cif::Block& block, const Where& where, AtomSites& atoms) {
             AtomSite& atom = atoms.sites[found->second];
             if (atom.fault) continue;
             std::array<double, 6> u{};
-            int given = 0;
+            int given = 0, dots = 0;
+            bool forced = true; // each . an element the site's symmetry makes 0
             for (std::size_t i = 0; i < 6; ++i) {
                 const std::string tag = "_atom_site_aniso_" + k + "_" + ij[i];
                 const Number x = number(
@@ -230,6 +297,9 @@ void read_anisotropic(cif::Block& block, const Where& where, AtomSites& atoms) {
                 if (x.value) {
                     u[i] = x.value->value * scale;
                     ++given;
+                } else if (row.has(i + 1) && row[static_cast<int>(i) + 1] == ".") {
+                    ++dots;
+                    forced = forced && forced_zero(crystal, atom.site.fract, i);
                 }
             }
             if (atom.fault) continue;
@@ -238,10 +308,15 @@ void read_anisotropic(cif::Block& block, const Where& where, AtomSites& atoms) {
             std::string values;
             for (std::size_t i = 1; i <= 6; ++i)
                 values += (i == 1 ? "" : " ") + row[static_cast<int>(i)];
-            if (given < 6)
+            const bool zeros = given + dots == 6 && forced && invariant(crystal, atom.site.fract, u);
+            if (given < 6 && zeros)
+                atoms.warnings.push_back(where.at(tag, label).warning(
+                    peakhkl::quoted(values) + ": each . read as 0, as the site's symmetry makes it"));
+            if (given < 6 && !zeros)
                 atom.fault = AtomFault{where.at(tag, label), "all six of " + k + "11 ... " + k + "23",
                                        peakhkl::quoted(values)};
-            else if (!positive_definite(u))
+            if (atom.fault) {
+            } else if (!positive_definite(u))
                 atom.fault = AtomFault{where.at(tag, label),
                                        "an anisotropic displacement that is positive definite",
                                        peakhkl::quoted(values)};
@@ -279,7 +354,7 @@ void read_occupancy(const Measured& occ, const Place& place, const std::string& 
 
 } // namespace
 
-AtomSites read_atoms(cif::Block& block, const std::string& path) {
+AtomSites read_atoms(cif::Block& block, const std::string& path, const Crystal& crystal) {
     AtomSites atoms;
     enum { label_, type_, x_, y_, z_, u_, b_, occ_, flag_ };
     cif::Table table = block.find("_atom_site_", {"label", "?type_symbol", "?fract_x", "?fract_y",
@@ -367,7 +442,7 @@ AtomSites read_atoms(cif::Block& block, const std::string& path) {
         without_u.push_back(!u.value);
         atoms.sites.push_back(std::move(atom));
     }
-    read_anisotropic(block, where, atoms);
+    read_anisotropic(block, where, crystal, atoms);
     std::string labels;
     for (std::size_t i = 0; i < atoms.sites.size(); ++i)
         if (without_u[i] && !atoms.sites[i].fault && !atoms.sites[i].site.aniso.nonzero())

@@ -2,6 +2,8 @@
 // much of it there is and how it vibrates.
 #pragma once
 
+#include "peakhkl/crystal.hpp"
+
 #include <gemmi/small.hpp>
 
 #include <optional>
@@ -60,7 +62,9 @@ struct AtomSites {
 //   (default 0, with a warning);
 //   _atom_site_aniso_U_11 ... U_23, else _atom_site_aniso_B_11 ... B_23 /
 //   (8 pi^2), matched by _atom_site_aniso_label; a row of ? or . only
-//   leaves the isotropic value;
+//   leaves the isotropic value; an element . (ICSD's "not applicable") is
+//   read as 0, with a warning, where the site's symmetry in crystal makes
+//   the U with it 0 invariant, and is a fault otherwise;
 //   an atom with _atom_site_calc_flag dum is a dummy (El::X).
 // A standard uncertainty, 0.25(2), is read as in the cell. Read with a
 // warning: a coordinate written as a fraction (1/4), a number with a trailing
@@ -71,6 +75,6 @@ struct AtomSites {
 // read is kept with its fault (the tag, the atom's label and the line):
 // a coordinate that is not a number (?, .), an occupancy or U_iso beyond
 // those limits, an anisotropic U partly given or not positive definite.
-AtomSites read_atoms(gemmi::cif::Block& block, const std::string& path);
+AtomSites read_atoms(gemmi::cif::Block& block, const std::string& path, const Crystal& crystal);
 
 } // namespace peakhkl

@@ -333,7 +333,7 @@ CifCrystal read_cif(const std::string& path, const std::string& block_name) {
     const std::string cell_where = path + ":" + std::to_string(cell_line) + ": _cell_*";
     result.crystal = make_crystal(cell, std::move(symmetry), cell_where);
     result.block = block.name;
-    result.atoms = read_atoms(block, path);
+    result.atoms = read_atoms(block, path, result.crystal);
     result.name = block.name;
     if (anonymous_block(block.name) ||
         (!block.name.empty() && std::isdigit(static_cast<unsigned char>(block.name[0]))))

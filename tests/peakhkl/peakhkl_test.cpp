@@ -850,6 +850,12 @@ INSTANTIATE_TEST_SUITE_P(
                  typed_loop + "Na1 Na 0 0 0 0.012\nCl1 Cl 0.5 0.5 0.5 0.01\n" + aniso_loop +
                      "Na1 . . . . . .\nCl1 . . . . . .\n",
                  typed_loop + "Na1 Na 0 0 0 0.012\nCl1 Cl 0.5 0.5 0.5 0.01\n"},
+        // ICSD writes . for the elements the site's symmetry makes 0.
+        SameCase{"an anisotropic U with . where the site's symmetry makes it 0",
+                 "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                 "_atom_site_fract_z\nNa1 0 0 0\nCl1 0.5 0.5 0.5\n" +
+                     aniso_loop + "Na1 0.012 0.012 0.012 . . .\nCl1 0.01 0.01 0.01 0 0 0\n",
+                 typed_loop + "Na1 Na 0 0 0 0.012\nCl1 Cl 0.5 0.5 0.5 0.01\n"},
         // No "displacement taken as 0" for an atom with an anisotropic U.
         SameCase{"an anisotropic U without an isotropic one",
                  "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
