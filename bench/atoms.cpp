@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
         if (i % 10 == 9) {
             std::snprintf(row, sizeof row, "H%d H ? ? ? 0.05\n", i);
         } else {
-            std::snprintf(row, sizeof row, "C%d C %.6f %.6f %.6f 0.01\n", i,
-                          (i % 97) / 97.0, (i % 89) / 89.0, (i % 83) / 83.0 + (i % 7) * 1e-3);
+            std::snprintf(row, sizeof row, "C%d C %.6f %.6f %.6f 0.01\n", i, (i % 97) / 97.0,
+                          (i % 89) / 89.0, (i % 83) / 83.0 + (i % 7) * 1e-3);
             char u[120];
             std::snprintf(u, sizeof u, "C%d 0.01 0.012 0.011 0.001 0 0.002\n", i);
             aniso += u;

@@ -11,8 +11,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -50,7 +50,8 @@ std::optional<Measured> measured(const std::string& text, bool fraction) {
         const std::size_t sign = !num.empty() && (num[0] == '-' || num[0] == '+') ? 1 : 0;
         if (!digits(num, sign) || !digits(den, 0) || std::stoi(den) == 0) return std::nullopt;
         const double value = std::stod(num) / std::stod(den);
-        return Measured{value, 0, "the fraction " + peakhkl::quoted(text) + " read as " + number_text(value)};
+        return Measured{value, 0,
+                        "the fraction " + peakhkl::quoted(text) + " read as " + number_text(value)};
     }
     const double value = cif::as_number(text);
     if (!std::isfinite(value)) return std::nullopt;
@@ -178,8 +179,7 @@ Number number(cif::Table::Row& row, int column, const std::string& tag, const Pl
     if (cif::is_null(raw)) return {};
     const auto x = measured(cif::as_string(raw), fraction);
     if (!x)
-        return {std::nullopt, AtomFault{at(tag), fraction ? "a fractional coordinate"
-                                                                        : "a number",
+        return {std::nullopt, AtomFault{at(tag), fraction ? "a fractional coordinate" : "a number",
                                         shown(row, column)}};
     if (!x->how.empty()) warnings.push_back(at(tag).warning(x->how));
     return {x, std::nullopt};
@@ -223,8 +223,7 @@ bool invariant(const Crystal& crystal, const gemmi::Fractional& fract,
             for (int j = 0; j < 3; ++j) {
                 double x = 0;
                 for (int k = 0; k < 3; ++k)
-                    for (int l = 0; l < 3; ++l)
-                        x += r[i][k] * us[k][l] * r[j][l];
+                    for (int l = 0; l < 3; ++l) x += r[i][k] * us[k][l] * r[j][l];
                 if (std::fabs(x / (gemmi::Op::DEN * gemmi::Op::DEN) - us[i][j]) > 1e-6 * largest)
                     return false;
             }
@@ -308,13 +307,17 @@ void read_anisotropic(cif::Block& block, const Where& where, const Crystal& crys
             std::string values;
             for (std::size_t i = 1; i <= 6; ++i)
                 values += (i == 1 ? "" : " ") + row[static_cast<int>(i)];
-            const bool zeros = given + dots == 6 && forced && invariant(crystal, atom.site.fract, u);
+            const bool zeros =
+                given + dots == 6 && forced && invariant(crystal, atom.site.fract, u);
             if (given < 6 && zeros)
-                atoms.warnings.push_back(where.at(tag, label).warning(
-                    peakhkl::quoted(values) + ": each . read as 0, as the site's symmetry makes it"));
+                atoms.warnings.push_back(
+                    where.at(tag, label)
+                        .warning(peakhkl::quoted(values) +
+                                 ": each . read as 0, as the site's symmetry makes it"));
             if (given < 6 && !zeros)
-                atom.fault = AtomFault{where.at(tag, label), "all six of " + k + "11 ... " + k + "23",
-                                       peakhkl::quoted(values)};
+                atom.fault =
+                    AtomFault{where.at(tag, label), "all six of " + k + "11 ... " + k + "23",
+                              peakhkl::quoted(values)};
             if (atom.fault) {
             } else if (!positive_definite(u))
                 atom.fault = AtomFault{where.at(tag, label),
@@ -348,8 +351,8 @@ void read_occupancy(const Measured& occ, const Place& place, const std::string& 
     }
     atom.site.occ = occ.value < 0 ? 0 : 1;
     warnings.push_back(place.warning(peakhkl::quoted(text) + " outside 0 to 1 within " +
-                                     (occ.su > 0 ? "three uncertainties" : "0.01") +
-                                     "; taken as " + (occ.value < 0 ? "0" : "1")));
+                                     (occ.su > 0 ? "three uncertainties" : "0.01") + "; taken as " +
+                                     (occ.value < 0 ? "0" : "1")));
 }
 
 } // namespace
@@ -379,8 +382,8 @@ AtomSites read_atoms(cif::Block& block, const std::string& path, const Crystal& 
         if (occurrence == 0)
             seen.first = atom.where.line;
         else
-            warnings.push_back(atom.where.warning("the label is given again (first at " +
-                                                  seen.first + ")"));
+            warnings.push_back(
+                atom.where.warning("the label is given again (first at " + seen.first + ")"));
         const bool typed = row.has2(type_);
         site.type_symbol = typed ? row.str(type_) : site.label;
         site.element = element_of(site.type_symbol, typed);
@@ -398,25 +401,22 @@ AtomSites read_atoms(cif::Block& block, const std::string& path, const Crystal& 
             if (x.value)
                 xyz[i] = x.value->value;
             else if (!x.fault)
-                fault(AtomFault{at(axes[i]), "a fractional coordinate",
-                                shown(row, x_ + i)});
+                fault(AtomFault{at(axes[i]), "a fractional coordinate", shown(row, x_ + i)});
         }
         site.fract = gemmi::Fractional(xyz[0], xyz[1], xyz[2]);
 
-        const Number occ = number(row, occ_, "_atom_site_occupancy", at, false,
-                                  warnings);
+        const Number occ = number(row, occ_, "_atom_site_occupancy", at, false, warnings);
         fault(occ.fault);
         if (occ.value && !atom.fault)
-            read_occupancy(*occ.value, at("_atom_site_occupancy"),
-                           cif::as_string(row[occ_]), atom, warnings);
+            read_occupancy(*occ.value, at("_atom_site_occupancy"), cif::as_string(row[occ_]), atom,
+                           warnings);
 
         const char* u_tag = "_atom_site_U_iso_or_equiv";
         Number u = number(row, u_, u_tag, at, false, warnings);
         fault(u.fault);
         int u_column = u_;
         if (!u.value && !u.fault) {
-            Number b = number(row, b_, "_atom_site_B_iso_or_equiv", at, false,
-                              warnings);
+            Number b = number(row, b_, "_atom_site_B_iso_or_equiv", at, false, warnings);
             fault(b.fault);
             if (b.value) {
                 u.value = Measured{b.value->value / u_to_b, b.value->su / u_to_b, ""};

@@ -28,7 +28,9 @@ struct Place {
     std::string warning(const std::string& what) const {
         return line + ": warning: " + item + ": " + what;
     }
-    std::string note(const std::string& what) const { return line + ": note: " + item + ": " + what; }
+    std::string note(const std::string& what) const {
+        return line + ": note: " + item + ": " + what;
+    }
 };
 
 // Why an atom cannot be read: where, what was expected there, what was found.
@@ -44,7 +46,7 @@ struct AtomSite {
     // in A^2, aniso (U_ij in A^2 on the reciprocal axes, the CIF's U), element
     // (El::X for a dummy or an unknown atom) and charge.
     gemmi::SmallStructure::Site site;
-    Place where;                 // of its _atom_site_label, for messages
+    Place where;                    // of its _atom_site_label, for messages
     std::optional<AtomFault> fault; // set when a value of the atom cannot be read
 };
 

@@ -167,13 +167,12 @@ bool printable(const std::string& text) {
 // Pauling's electronegativity of the elements H to Cm (0 for the noble
 // gases without one).
 constexpr std::array<double, 96> pauling{
-    2.20, 0,    0.98, 1.57, 2.04, 2.55, 3.04, 3.44, 3.98, 0,    0.93, 1.31, 1.61, 1.90,
-    2.19, 2.58, 3.16, 0,    0.82, 1.00, 1.36, 1.54, 1.63, 1.66, 1.55, 1.83, 1.88, 1.91,
-    1.90, 1.65, 1.81, 2.01, 2.18, 2.55, 2.96, 3.00, 0.82, 0.95, 1.22, 1.33, 1.6,  2.16,
-    1.9,  2.2,  2.28, 2.20, 1.93, 1.69, 1.78, 1.96, 2.05, 2.1,  2.66, 2.6,  0.79, 0.89,
-    1.10, 1.12, 1.13, 1.14, 1.13, 1.17, 1.2,  1.2,  1.1,  1.22, 1.23, 1.24, 1.25, 1.1,
-    1.27, 1.3,  1.5,  2.36, 1.9,  2.2,  2.20, 2.28, 2.54, 2.00, 1.62, 2.33, 2.02, 2.0,
-    2.2,  2.2,  0.7,  0.9,  1.1,  1.3,  1.5,  1.38, 1.36, 1.28, 1.3,  1.3};
+    2.20, 0,    0.98, 1.57, 2.04, 2.55, 3.04, 3.44, 3.98, 0,    0.93, 1.31, 1.61, 1.90, 2.19, 2.58,
+    3.16, 0,    0.82, 1.00, 1.36, 1.54, 1.63, 1.66, 1.55, 1.83, 1.88, 1.91, 1.90, 1.65, 1.81, 2.01,
+    2.18, 2.55, 2.96, 3.00, 0.82, 0.95, 1.22, 1.33, 1.6,  2.16, 1.9,  2.2,  2.28, 2.20, 1.93, 1.69,
+    1.78, 1.96, 2.05, 2.1,  2.66, 2.6,  0.79, 0.89, 1.10, 1.12, 1.13, 1.14, 1.13, 1.17, 1.2,  1.2,
+    1.1,  1.22, 1.23, 1.24, 1.25, 1.1,  1.27, 1.3,  1.5,  2.36, 1.9,  2.2,  2.20, 2.28, 2.54, 2.00,
+    1.62, 2.33, 2.02, 2.0,  2.2,  2.2,  0.7,  0.9,  1.1,  1.3,  1.5,  1.38, 1.36, 1.28, 1.3,  1.3};
 
 // A formula as chemists write it: the elements in the order of their
 // electronegativity, the most electropositive first (IUPAC's rule for
@@ -202,9 +201,9 @@ std::string chemists_formula(const std::string& text) {
             ++letters;
         const std::string element = word.substr(0, letters), count = word.substr(letters);
         const gemmi::Element el(element.c_str());
-        const bool number = count.empty() || (count.find_first_not_of("0123456789.") ==
-                                                  std::string::npos &&
-                                              std::isdigit(static_cast<unsigned char>(count[0])));
+        const bool number =
+            count.empty() || (count.find_first_not_of("0123456789.") == std::string::npos &&
+                              std::isdigit(static_cast<unsigned char>(count[0])));
         if (letters == 0 || el == gemmi::El::X || el.name() != element || !number) return plain;
         const auto z = static_cast<std::size_t>(el.atomic_number());
         const double chi = z <= pauling.size() ? pauling[z - 1] : 1.3;
@@ -318,10 +317,12 @@ CifCrystal read_cif(const std::string& path, const std::string& block_name) {
                                       "the space group is " + "taken from " + used);
         } else if (const int other = group_number(*read[i]);
                    i > *chosen && number != 0 && other != 0 && other != number) {
-            result.warnings.push_back(head + "names " + group_text(*read[i], other) + ", another "
-                                      "space-group type than " + group_text(symmetry, number) +
-                                      " of " + sources[*chosen].where +
-                                      "; the space group is taken from " + used);
+            result.warnings.push_back(head + "names " + group_text(*read[i], other) +
+                                      ", another "
+                                      "space-group type than " +
+                                      group_text(symmetry, number) + " of " +
+                                      sources[*chosen].where + "; the space group is taken from " +
+                                      used);
         }
     }
     // Operators in a setting without a tabulated name keep the name the

@@ -42,13 +42,14 @@ std::string file_bytes(const std::string& path) {
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
         throw InputError(path, "a regular file (a CIF is read whole, once)",
-                         S_ISFIFO(st.st_mode)  ? "a pipe"
-                         : S_ISCHR(st.st_mode) ? "a character device"
-                         : S_ISBLK(st.st_mode) ? "a block device"
+                         S_ISFIFO(st.st_mode)   ? "a pipe"
+                         : S_ISCHR(st.st_mode)  ? "a character device"
+                         : S_ISBLK(st.st_mode)  ? "a block device"
                          : S_ISSOCK(st.st_mode) ? "a socket"
                                                 : "a special file");
     }
-    const std::string too_large = "a CIF of at most " + std::to_string(max_cif_bytes >> 20) + " MiB";
+    const std::string too_large =
+        "a CIF of at most " + std::to_string(max_cif_bytes >> 20) + " MiB";
     if (static_cast<unsigned long long>(st.st_size) > max_cif_bytes) {
         ::close(fd);
         throw InputError(path, too_large, std::to_string(st.st_size) + " bytes");

@@ -31,12 +31,11 @@ void underscore_tags(gemmi::cif::Document& doc);
 // one value or once more without a value. CIF 2.0 lists, tables and
 // triple-quoted strings are read as the words [list], {table} and (over
 // several lines) [text]. Throws InputError for what cannot be read: a
-// directory, a file that is not regular or is larger than max_cif_bytes, a NUL byte, no data_ line, a syntax error, a tag that is read
-// given twice with two values or once without one, a block name missing,
-// given twice or not given among several (at most 20 names listed).
-// With usable, a file of several blocks of which one alone is usable (holds
-// what) gives that block without --block, with a note "FILE: note: ...": a
-// journal's data_global header block beside the crystal's.
+// directory, a file that is not regular or is larger than max_cif_bytes, a NUL byte, no data_ line,
+// a syntax error, a tag that is read given twice with two values or once without one, a block name
+// missing, given twice or not given among several (at most 20 names listed). With usable, a file of
+// several blocks of which one alone is usable (holds what) gives that block without --block, with a
+// note "FILE: note: ...": a journal's data_global header block beside the crystal's.
 gemmi::cif::Block read_block(const std::string& path, const std::string& block,
                              const TagPredicate& read, std::vector<std::string>& warnings,
                              const std::function<bool(const gemmi::cif::Block&)>& usable = {},

@@ -206,7 +206,8 @@ std::string shown(double x) {
 // Whether path names the same file as input (its device and inode), when
 // both exist.
 bool same_file(const std::string& path, const std::string& input) {
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     return !input.empty() && ::stat(path.c_str(), &a) == 0 && ::stat(input.c_str(), &b) == 0 &&
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -247,8 +248,8 @@ void say(Outcome& outcome, const std::vector<std::string>& warnings) {
 // is not finite.
 InputError non_finite(const Crystal& crystal, const Scatterers& s, const Reflection& r,
                       const Beam& beam) {
-    const std::string hkl = std::to_string(r.hkl[0]) + " " + std::to_string(r.hkl[1]) + " " +
-                            std::to_string(r.hkl[2]);
+    const std::string hkl =
+        std::to_string(r.hkl[0]) + " " + std::to_string(r.hkl[1]) + " " + std::to_string(r.hkl[2]);
     for (std::size_t i = 0; i < s.sites.size(); ++i)
         if (!std::isfinite(set_f2(crystal, {s.sites[i]}, {r}, beam)[0]))
             return InputError(s.atoms[i].where.text(), "an atom with a finite |F|^2",
@@ -279,9 +280,9 @@ Outcome make_deck(const Options& o) {
                                                  from_cif.name_from + " (the block is data_" +
                                                  from_cif.block + ")";
             if (name != from_cif.name)
-                outcome.err += line("note: " + source + " is not a Tcl and BLT name word (" +
-                                    name_fault(from_cif.name) + "); the deck is named " +
-                                    quoted(name));
+                outcome.err +=
+                    line("note: " + source + " is not a Tcl and BLT name word (" +
+                         name_fault(from_cif.name) + "); the deck is named " + quoted(name));
             else if (!from_cif.name_from.empty())
                 outcome.err += line("note: the deck is named after " + source);
         }
@@ -332,18 +333,18 @@ Outcome make_deck(const Options& o) {
         const std::string limit = std::to_string(most);
         std::string within = "no limit keeps fewer";
         if (cut.d_in)
-            within =
-                std::string(by_d ? "the smallest d limit that stays within " + limit + " is just above " +
-                                       shown(cut.d_out) + " A"
-                                 : "the largest 2theta limit that stays within " + limit +
-                                       " is just below " +
-                                       shown(two_theta(cut.d_out, wave)) + " degrees") +
-                ", e.g. " + option + " " + proposed_limit(cut, by_d, wave);
-        throw InputError(option,
-                         "at most " + limit +
-                             (o.no_deck ? " reflections in the table (" : " reflections, as peakpos reads (") +
-                             within + ")",
-                         "more than " + limit);
+            within = std::string(by_d ? "the smallest d limit that stays within " + limit +
+                                            " is just above " + shown(cut.d_out) + " A"
+                                      : "the largest 2theta limit that stays within " + limit +
+                                            " is just below " + shown(two_theta(cut.d_out, wave)) +
+                                            " degrees") +
+                     ", e.g. " + option + " " + proposed_limit(cut, by_d, wave);
+        throw InputError(
+            option,
+            "at most " + limit +
+                (o.no_deck ? " reflections in the table (" : " reflections, as peakpos reads (") +
+                within + ")",
+            "more than " + limit);
     }
 
     // How strong each reflection is, from the atoms: an atom that cannot be
@@ -360,11 +361,11 @@ Outcome make_deck(const Options& o) {
             throw InputError(f.place.text(), f.expected + " (--strict)", f.found);
         }
         for (const AtomFault& f : s.faults)
-            outcome.err += line(
-                f.place.warning("expected " + f.expected + ", found " + f.found +
-                                (o.skip_unknown ? "; the atom is left out of the intensities"
-                                                : "; no intensities (--skip-unknown-atoms "
-                                                  "leaves the atom out of them)")));
+            outcome.err +=
+                line(f.place.warning("expected " + f.expected + ", found " + f.found +
+                                     (o.skip_unknown ? "; the atom is left out of the intensities"
+                                                     : "; no intensities (--skip-unknown-atoms "
+                                                       "leaves the atom out of them)")));
         say(outcome, site_notes(crystal, s.atoms));
         if (s.faults.empty() || o.skip_unknown) {
             std::vector<double> f2 = set_f2(crystal, s.sites, reflections, beam);

@@ -225,8 +225,8 @@ std::vector<std::string> site_notes(const Crystal& crystal, const std::vector<At
         const Mates m = mates_of(cell, atom.site);
         if (m.near == m.same) continue;
         const std::string images = number_text(std::round(m.images() * 100) / 100);
-        const std::string apart = " lie " + angstroms(m.nearest) + " to " +
-                                  angstroms(m.farthest) + " A from it";
+        const std::string apart =
+            " lie " + angstroms(m.nearest) + " to " + angstroms(m.farthest) + " A from it";
         const std::string product = "occupancy " + number_text(atom.site.occ) + " x " + images;
         notes.push_back(atom.where.note(
             accounted(m, atom.site.occ)
@@ -258,7 +258,8 @@ std::vector<std::string> site_notes(const Crystal& crystal, const std::vector<At
         const auto& site = atoms[i].site;
         std::optional<std::size_t> same;
         std::vector<gemmi::Fractional> images{site.fract};
-        for (const gemmi::FTransform& image : cell.images) images.push_back(image.apply(site.fract));
+        for (const gemmi::FTransform& image : cell.images)
+            images.push_back(image.apply(site.fract));
         for (const gemmi::Fractional& f : images) {
             const auto c = index_of(f);
             for (long di = -1; di <= 1 && !same; ++di)

@@ -154,13 +154,12 @@ std::string short_symbol(const std::string& text, bool every_direction) {
         const auto slash = token.find('/');
         // Only a rotation or a screw (2, 21, 4, 42, -3 ...) over a mirror or a
         // glide is shortened.
-        const bool axis = slash != std::string::npos && slash > 0 &&
-                          token.find_first_not_of("-0123456789") == slash &&
-                          slash + 1 < token.size() &&
-                          std::all_of(token.begin() + static_cast<long>(slash) + 1, token.end(),
-                                      [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
-        if (word >= (every_direction ? 1u : 2u) && axis)
-            token = token.substr(slash + 1);
+        const bool axis =
+            slash != std::string::npos && slash > 0 &&
+            token.find_first_not_of("-0123456789") == slash && slash + 1 < token.size() &&
+            std::all_of(token.begin() + static_cast<long>(slash) + 1, token.end(),
+                        [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+        if (word >= (every_direction ? 1u : 2u) && axis) token = token.substr(slash + 1);
         s += token;
         ++word;
         i = end;

@@ -56,14 +56,13 @@ INSTANTIATE_TEST_SUITE_P(
                     Spelling{"P 21/n 21/m 21/a", "P n m a"}, // full symbols
                     Spelling{"P 4/m 2/m 2/m", "P 4/m m m"}, Spelling{"F 4/m -3 2/m", "F m -3 m"},
                     Spelling{"P 63/m 2/m 2/c", "P 63/m m c"}, Spelling{"P 21/c shifted", ""},
-                    Spelling{"Q 7", ""},
-                    Spelling{"P 2₁/c", "P 1 21/c 1"},        // subscript digits
-                    Spelling{"I 4₁/a", "I 41/a:1"},          // as papers print them
-                    Spelling{"P2１/c", "P 1 21/c 1"},         // a full-width digit
-                    Spelling{"P 2₃/c", ""},                  // 23 is no screw of P c
-                    Spelling{"P 21/c ", ""},                 // a character left unread
-                    Spelling{"P 2x/c 2/m 2/m", ""},               // nor shortened to P c m m
-                    Spelling{"P 21/с", ""}));                // a Cyrillic c
+                    Spelling{"Q 7", ""}, Spelling{"P 2₁/c", "P 1 21/c 1"}, // subscript digits
+                    Spelling{"I 4₁/a", "I 41/a:1"},                        // as papers print them
+                    Spelling{"P2１/c", "P 1 21/c 1"},                      // a full-width digit
+                    Spelling{"P 2₃/c", ""},                                // 23 is no screw of P c
+                    Spelling{"P 21/c ", ""},        // a character left unread
+                    Spelling{"P 2x/c 2/m 2/m", ""}, // nor shortened to P c m m
+                    Spelling{"P 21/с", ""}));       // a Cyrillic c
 
 TEST(Spellings, CloseNamesAreNearInSpelling) {
     const std::vector<std::string> names = close_names("Fm-3x");

@@ -496,7 +496,7 @@ TEST(Deck, AReflectionAtTheDLimitIsInTheDeck) {
 
 // Without --tt-max or --d-min the limit is 2theta = 90 degrees.
 TEST(Deck, TheDefaultLimitIs90Degrees) {
-    const std::vector<std::string> args{"--cell", "12", "13", "14", "80",     "85",
+    const std::vector<std::string> args{"--cell", "12",   "13",  "14",     "80",   "85",
                                         "95",     "--sg", "P 1", "--wave", "CuKa1"};
     const auto with = [&](std::vector<std::string> more) {
         std::vector<std::string> all = args;
@@ -608,9 +608,9 @@ TEST(Strengths, MinIntensityLeavesTheWeakAllowedOnesOut) {
 // --no-deck writes the table only, beyond the deck's 5000 reflections; the
 // deck alone keeps its limit.
 TEST(Strengths, TheTableAloneIsNotBoundByTheDeck) {
-    const std::vector<std::string> triclinic{
-        "--cell", "9", "10", "11", "80", "85", "95", "--sg", "P -1", "--wave", "0.5", "--d-min",
-        "0.7"};
+    const std::vector<std::string> triclinic{"--cell", "9",       "10",   "11",   "80",
+                                             "85",     "95",      "--sg", "P -1", "--wave",
+                                             "0.5",    "--d-min", "0.7"};
     Outcome alone, deck;
     std::vector<std::string> args = triclinic;
     args.push_back("--no-deck");
@@ -724,8 +724,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ":18: warning: _atom_site_label of Q1: expected an atom of a known element, "
                     "found a dummy or unknown atom \"Q\"; the atom is left out of the intensities"},
         WarningCase{"a hydrogen without coordinates left out",
-                    typed_loop +
-                        "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nH1 H ? ? ? 0.02\n",
+                    typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nH1 H ? ? ? 0.02\n",
                     {"--skip-unknown-atoms"},
                     ":18: warning: _atom_site_fract_x of H1: expected a fractional coordinate, "
                     "found \"?\"; the atom is left out"},
@@ -883,7 +882,8 @@ TEST(Atoms, RoundedSpecialPositionsAreTheAtomOnce) {
                typed_loop + "Mg1 Mg 0 0 0 0.01\nO1 O " + x + " " + y + " 0.22 0.012\n";
     };
     Outcome rounded, exact;
-    const auto a = intensities_of(run_cif(brucite("0.333", "0.667"), {"--wave", "CuKa1"}, &rounded));
+    const auto a =
+        intensities_of(run_cif(brucite("0.333", "0.667"), {"--wave", "CuKa1"}, &rounded));
     const auto b = intensities_of(
         run_cif(brucite("0.3333333333", "0.6666666667"), {"--wave", "CuKa1"}, &exact));
     ASSERT_EQ(rounded.status, 0) << rounded.err;

@@ -176,7 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "--wave: expected the option once"},
         Refusal{"unknown option, with the usage", with_cell({"--sg", "225", "--bogus"}),
                 "unknown option \"--bogus\"\nusage: peakhkl"},
-        Refusal{"--no-deck without --table", with_cell({"--sg", "225", "--wave", "1.54", "--no-deck"}),
+        Refusal{"--no-deck without --table",
+                with_cell({"--sg", "225", "--wave", "1.54", "--no-deck"}),
                 "--no-deck: expected --table FILE to write the list to, found no --table"},
         Refusal{"a symbol with a character left unread, with close names",
                 with_cell({"--sg", "P 21/c\u00a0", "--wave", "1.54"}),
@@ -252,7 +253,8 @@ INSTANTIATE_TEST_SUITE_P(
                 {cif_file("mine", atoms("Na1 Na 0 0 0 1 0.01\n")), "--wave", "1.54", "--table",
                  "@mine"},
                 "--table: expected a file other than the CIF it is made from, found "},
-        Refusal{"a device that never ends", {"/dev/zero", "--wave", "1.54"},
+        Refusal{"a device that never ends",
+                {"/dev/zero", "--wave", "1.54"},
                 "/dev/zero: expected a regular file (a CIF is read whole, once), found a "
                 "character device"},
         Refusal{"a CIF and --cell", with_cell({EXAMPLES_DIR "/quartz.cif", "--wave", "1.54"}),
@@ -264,14 +266,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "--wave", "1.54", "--strict"},
                 "xyz.cif:17: _atom_site_fract_y of Cl1: expected a fractional coordinate "
                 "(--strict), found \"half\""},
-        Refusal{"a coordinate left unknown",
-                {cif_file("unknown_y", atoms("Na1 Na 0 ? 0 1 0.01\n")), "--wave", "1.54",
-                 "--strict"},
-                "_atom_site_fract_y of Na1: expected a fractional coordinate (--strict), found \"?\""},
-        Refusal{"an occupancy above 1 beyond three uncertainties",
-                {cif_file("occ", atoms("Na1 Na 0 0 0 1.5(1) 0.01\n")), "--wave", "1.54",
-                 "--strict"},
-                "occ.cif:16: _atom_site_occupancy of Na1: expected an occupancy from 0 to 1"},
+        Refusal{
+            "a coordinate left unknown",
+            {cif_file("unknown_y", atoms("Na1 Na 0 ? 0 1 0.01\n")), "--wave", "1.54", "--strict"},
+            "_atom_site_fract_y of Na1: expected a fractional coordinate (--strict), found \"?\""},
+        Refusal{
+            "an occupancy above 1 beyond three uncertainties",
+            {cif_file("occ", atoms("Na1 Na 0 0 0 1.5(1) 0.01\n")), "--wave", "1.54", "--strict"},
+            "occ.cif:16: _atom_site_occupancy of Na1: expected an occupancy from 0 to 1"},
         Refusal{"an occupancy of 100 with an uncertainty too large to trust",
                 {cif_file("occ100", atoms("Na1 Na 0 0 0 100(1000) 0.01\n")), "--wave", "1.54",
                  "--strict"},
@@ -285,8 +287,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "--strict"},
                 "_atom_site_occupancy of Na1: expected an occupancy from 0 to 1"},
         Refusal{"a negative U_iso beyond three uncertainties",
-                {cif_file("u", atoms("Na1 Na 0 0 0 1 -0.05(1)\n")), "--wave", "1.54",
-                 "--strict"},
+                {cif_file("u", atoms("Na1 Na 0 0 0 1 -0.05(1)\n")), "--wave", "1.54", "--strict"},
                 "u.cif:16: _atom_site_U_iso_or_equiv of Na1: expected a displacement of 0 or "
                 "more"},
         Refusal{"a negative U_iso beyond -0.01 without an uncertainty",
@@ -300,24 +301,25 @@ INSTANTIATE_TEST_SUITE_P(
                                        "_atom_site_aniso_U_23\nNa1 0.01 0.01 x 0 0 0\n"),
                  "--wave", "1.54", "--strict"},
                 "_atom_site_aniso_U_33 of Na1: expected a number (--strict), found \"x\""},
-        Refusal{"an anisotropic U given in part",
-                {cif_file("aniso_part", atoms("Na1 Na 0 0 0 1 0.01\n") +
-                                            "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
-                                       "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
-                                       "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
-                                       "_atom_site_aniso_U_23\nNa1 0.01 0.01 . 0 0 0\n"),
-                 "--wave", "1.54", "--strict"},
-                ":26: _atom_site_aniso_U_11 of Na1: expected all six of U11 ... U23 (--strict), found "
-                "\"0.01 0.01 . 0 0 0\""},
+        Refusal{
+            "an anisotropic U given in part",
+            {cif_file("aniso_part", atoms("Na1 Na 0 0 0 1 0.01\n") +
+                                        "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                                        "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                                        "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                                        "_atom_site_aniso_U_23\nNa1 0.01 0.01 . 0 0 0\n"),
+             "--wave", "1.54", "--strict"},
+            ":26: _atom_site_aniso_U_11 of Na1: expected all six of U11 ... U23 (--strict), found "
+            "\"0.01 0.01 . 0 0 0\""},
         Refusal{"an anisotropic U that is not positive definite",
                 {cif_file("aniso_pd", "data_x\n" + cell +
                                           "loop_\n_atom_site_label\n_atom_site_fract_x\n"
                                           "_atom_site_fract_y\n_atom_site_fract_z\n"
                                           "Na1 0.1 0.2 0.3\n_space_group_IT_number 1\n" +
                                           "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
-                                       "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
-                                       "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
-                                       "_atom_site_aniso_U_23\nNa1 0.01 0.01 0.01 0.02 0 0\n"),
+                                          "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                                          "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                                          "_atom_site_aniso_U_23\nNa1 0.01 0.01 0.01 0.02 0 0\n"),
                  "--wave", "1.54", "--strict"},
                 "aniso_pd.cif:23: _atom_site_aniso_U_11 of Na1: expected an anisotropic "
                 "displacement that is positive definite (--strict), found \"0.01 0.01 0.01 0.02 0 "
@@ -386,7 +388,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A CIF larger than the limit is refused before it is read (a sparse file:
 // nothing is written to the disk).
 TEST(Refuses, ACifLargerThan64MiB) {
-    const std::string path = testing::TempDir() + "peakhkl_large_" + std::to_string(getpid()) + ".cif";
+    const std::string path =
+        testing::TempDir() + "peakhkl_large_" + std::to_string(getpid()) + ".cif";
     std::ofstream(path) << "data_x\n";
     ASSERT_EQ(truncate(path.c_str(), (64LL << 20) + 1), 0);
     const Outcome o = run({path, "--wave", "1.54"});
