@@ -336,6 +336,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "--wave", "1.54", "--strict"},
                 "_atom_site_aniso_U_11 of Na1: expected all six of U11 ... U23 (--strict), found "
                 "\"0.01 0.02 0.03 . . .\""},
+        // 2 pi h x overflows: the phase, and F, are no numbers.
+        Refusal{"a coordinate that makes |F|^2 not finite",
+                {cif_file("inf", atoms("Na1 Na 0 0 0 1 0.01\nCl1 Cl 1e308 0.5 0.5 1 0.01\n")),
+                 "--wave", "1.54"},
+                "inf.cif:17: _atom_site_label of Cl1: expected an atom with a finite |F|^2, found "
+                "one that is not finite at "},
         Refusal{"a dummy atom",
                 {cif_file("q", atoms("Na1 Na 0 0 0 1 0.01\nQ1 Q 0.1 0.2 0.3 1 0.01\n")), "--wave",
                  "1.54", "--strict"},
