@@ -26,7 +26,9 @@ std::string at_line(const std::string& path, int line) {
 // The file's bytes; a directory or a file that cannot be read is refused.
 std::string file_bytes(const std::string& path) {
     const std::string expected = "a CIF file that can be read";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a pipe without a writer is refused below, not waited on
+    // here; a regular file reads as ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw InputError(path, expected, std::strerror(errno));
     struct stat st {};
     if (::fstat(fd, &st) != 0) {

@@ -406,6 +406,18 @@ TEST(Refuses, ACifLargerThan64MiB) {
         << o.err;
 }
 
+// A named pipe without a writer is refused at once, not waited on.
+TEST(Refuses, ANamedPipe) {
+    const std::string path = testing::TempDir() + "peakhkl_fifo_" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    const Outcome o = run({path, "--wave", "1.54"});
+    std::remove(path.c_str());
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find(": expected a regular file (a CIF is read whole, once), found a pipe"),
+              std::string::npos)
+        << o.err;
+}
+
 // The number one unit of the last digit of text above it (up) or below it.
 std::string next_limit(const std::string& text, bool up) {
     const std::size_t e = text.find_first_of("eE");
