@@ -255,6 +255,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "data_I\n_chemical_formula_sum 'O1 Zn1'\n" + cubic_cell +
                     "_space_group_IT_number 225\n",
                 true, "named after the name \"ZnO\" of _chemical_formula_sum", "ZnO F m -3 m"},
+        // Hill's order is for carbon with hydrogen; a carbonate is CaCO3.
+        Snippet{"a carbonate's formula as chemists write it",
+                "data_I\n_chemical_formula_sum 'C1 Ca1 O3'\n" + cubic_cell +
+                    "_space_group_IT_number 225\n",
+                true, "named after the name \"CaCO3\" of _chemical_formula_sum", "CaCO3 F m -3 m"},
         Snippet{"a block name beginning with a digit takes the mineral's name",
                 "data_2p10h\n_chemical_name_mineral 'rock salt'\n" + cubic_cell +
                     "_space_group_IT_number 225\n",

@@ -741,6 +741,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     ":16: warning: _atom_site_occupancy of Na1: \"1.02(3)\" outside 0 to 1 within "
                     "three uncertainties; taken as 1"},
+        WarningCase{"an occupancy just within three uncertainties of 1",
+                    occupancy_loop + "Na1 Na 0 0 0 1.08(3)\nCl1 Cl 0.5 0.5 0.5 1\n",
+                    {},
+                    "\"1.08(3)\" outside 0 to 1 within three uncertainties; taken as 1"},
         WarningCase{"an occupancy within 0.01 of 1 without an uncertainty",
                     occupancy_loop + "Na1 Na 0 0 0 1.00002\nCl1 Cl 0.5 0.5 0.5 1\n",
                     {},

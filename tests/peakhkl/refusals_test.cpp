@@ -324,6 +324,18 @@ INSTANTIATE_TEST_SUITE_P(
                 "aniso_pd.cif:23: _atom_site_aniso_U_11 of Na1: expected an anisotropic "
                 "displacement that is positive definite (--strict), found \"0.01 0.01 0.01 0.02 0 "
                 "0\""},
+        // Its determinant is above 0: the second leading minor tells.
+        Refusal{"an anisotropic U with two negative principal values",
+                {cif_file("aniso_two", "data_x\n" + cell +
+                                           "loop_\n_atom_site_label\n_atom_site_fract_x\n"
+                                           "_atom_site_fract_y\n_atom_site_fract_z\n"
+                                           "Na1 0.1 0.2 0.3\n_space_group_IT_number 1\n" +
+                                           "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                                           "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                                           "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                                           "_atom_site_aniso_U_23\nNa1 0.01 -0.01 -0.01 0 0 0\n"),
+                 "--wave", "1.54", "--strict"},
+                "expected an anisotropic displacement that is positive definite (--strict)"},
         Refusal{"an anisotropic U with . where the site's symmetry does not make it 0",
                 {cif_file("aniso_dot", "data_x\n" + cell +
                                            "loop_\n_atom_site_label\n_atom_site_fract_x\n"
