@@ -268,7 +268,7 @@ std::vector<std::string> site_notes(const Crystal& crystal, const std::vector<At
                         const auto range = grid.equal_range(key(c[0] + di, c[1] + dj, c[2] + dk));
                         for (auto it = range.first; it != range.second && !same; ++it) {
                             const auto& other = atoms[it->second].site;
-                            if (other.element == site.element &&
+                            if (other.element.elem == site.element.elem &&
                                 distance(cell, other.fract, f) < special_position_tolerance)
                                 same = it->second;
                         }
