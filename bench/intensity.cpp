@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     list.resize(n);
     peakhkl::Beam beam;
     beam.wave = 0.7093172; // MoKa1: every set within reach
-    const peakhkl::Scatterers scatterers = peakhkl::scatterers(atoms, beam, false);
+    const peakhkl::Scatterers scatterers = peakhkl::scatterers(atoms, beam);
 
     double best = 1e9;
     for (int r = 0; r < runs; ++r) {

@@ -108,6 +108,9 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"a wavelength not above 0", "x\n5 5 5 90 90 90 -1.54\n0 1 0\n" + one_each,
                   "line 2, column 16: warning: wave is -1.54, not above 0: no reflection can "
                   "give a stick\n"},
+        CheckCase{"a wavelength of 0", "x\n5 5 5 90 90 90 0\n0 1 0\n" + one_each,
+                  "line 2, column 16: warning: wave is 0, not above 0: no reflection can give a "
+                  "stick\n"},
         CheckCase{"no reflection within the wavelength's reach",
                   "x\n5 5 5 90 90 90 1.54\n0 1 0\n2\n9 8\n9 8\n9 8\n",
                   "line 2, column 16: warning: no reflection gives a stick: of 2, 2 beyond the "

@@ -2,8 +2,11 @@
 // much of it there is and how it vibrates.
 #pragma once
 
+#include "peakhkl/crystal.hpp"
+
 #include <gemmi/small.hpp>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,16 @@ struct Place {
     std::string warning(const std::string& what) const {
         return line + ": warning: " + item + ": " + what;
     }
+    std::string note(const std::string& what) const {
+        return line + ": note: " + item + ": " + what;
+    }
+};
+
+// Why an atom cannot be read: where, what was expected there, what was found.
+struct AtomFault {
+    Place place;
+    std::string expected;
+    std::string found;
 };
 
 struct AtomSite {
@@ -33,7 +46,8 @@ struct AtomSite {
     // in A^2, aniso (U_ij in A^2 on the reciprocal axes, the CIF's U), element
     // (El::X for a dummy or an unknown atom) and charge.
     gemmi::SmallStructure::Site site;
-    Place where; // of its _atom_site_label, for messages
+    Place where;                    // of its _atom_site_label, for messages
+    std::optional<AtomFault> fault; // set when a value of the atom cannot be read
 };
 
 struct AtomSites {
@@ -49,13 +63,20 @@ struct AtomSites {
 //   _atom_site_U_iso_or_equiv, else _atom_site_B_iso_or_equiv / (8 pi^2)
 //   (default 0, with a warning);
 //   _atom_site_aniso_U_11 ... U_23, else _atom_site_aniso_B_11 ... B_23 /
-//   (8 pi^2), matched by _atom_site_aniso_label;
+//   (8 pi^2), matched by _atom_site_aniso_label; a row of ? or . only
+//   leaves the isotropic value; an element . (ICSD's "not applicable") is
+//   read as 0, with a warning, where the site's symmetry in crystal makes
+//   the U with it 0 invariant, and is a fault otherwise;
 //   an atom with _atom_site_calc_flag dum is a dummy (El::X).
-// A standard uncertainty, 0.25(2), is read as in the cell. Throws InputError
-// with the tag, the atom's label and the line of the tag for a coordinate
-// that is not a number, an occupancy below 0 or above 1 beyond its
-// uncertainty, or a negative U_iso beyond its uncertainty (one within it is
-// taken as 0, with a warning).
-AtomSites read_atoms(gemmi::cif::Block& block, const std::string& path);
+// A standard uncertainty, 0.25(2), is read as in the cell. Read with a
+// warning: a coordinate written as a fraction (1/4), a number with a trailing
+// * (0.08*), a U_iso below 0 within three uncertainties or, without one,
+// above -0.01 A^2 (B_iso / (8 pi^2) likewise; taken as 0), an occupancy
+// outside [0, 1] within three uncertainties of at most 0.1 or, without one,
+// within 0.01 (clamped), a label given twice. An atom whose value cannot be
+// read is kept with its fault (the tag, the atom's label and the line):
+// a coordinate that is not a number (?, .), an occupancy or U_iso beyond
+// those limits, an anisotropic U partly given or not positive definite.
+AtomSites read_atoms(gemmi::cif::Block& block, const std::string& path, const Crystal& crystal);
 
 } // namespace peakhkl

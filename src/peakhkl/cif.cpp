@@ -2,10 +2,12 @@
 
 #include "peakhkl/error.hpp"
 
+#include <gemmi/elem.hpp>
 #include <gemmi/numb.hpp>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -43,8 +45,8 @@ const std::array<const char*, 5> hm_tags{"_space_group.name_H-M_alt",
                                          "_space_group.name_H-M_full", "_space_group.name_H-M_ref"};
 const std::array<const char*, 2> number_tags{"_space_group.IT_number",
                                              "_symmetry.Int_Tables_number"};
-const std::array<const char*, 3> name_tags{"_chemical.name_mineral", "_chemical.name_common",
-                                           "_chemical_formula.sum"};
+const std::array<const char*, 4> name_tags{"_chemical.name_mineral", "_chemical.name_common",
+                                           "_chemical_formula.sum", "_chemical.name_systematic"};
 
 // The tags whose value peakhkl takes, lower case: a second value of one of
 // them is a refusal, not a warning. The atom sites are read for intensities.
@@ -130,20 +132,29 @@ std::vector<Source> symmetry_sources(cif::Block& block, const std::string& path,
                                }});
         }
     }
-    if (const auto number = find_value(block, number_tags)) {
-        const std::string where = at(path, *number);
-        sources.push_back({where, number->tag, [text = number->text, where, cell] {
-                               return symmetry_from_symbol(text, cell, where);
-                           }});
+    for (const char* dotted : number_tags) {
+        const std::array<const char*, 1> one{dotted};
+        if (const auto number = find_value(block, one)) {
+            const std::string where = at(path, *number);
+            sources.push_back({where, number->tag, [text = number->text, where, cell] {
+                                   return symmetry_from_symbol(text, cell, where);
+                               }});
+        }
     }
     return sources;
 }
 
-// The International Tables number of the group the operations make, 0 for
-// a setting gemmi does not tabulate.
+// The International Tables number of the group the operations make (its
+// space-group type), 0 for a setting gemmi does not tabulate.
 int group_number(const Symmetry& symmetry) {
     const gemmi::SpaceGroup* sg = gemmi::find_spacegroup_by_ops(symmetry.ops);
     return sg ? sg->number : 0;
+}
+
+// "P 1 21/c 1 (14)", for a message.
+std::string group_text(const Symmetry& symmetry, int number) {
+    return (symmetry.symbol.empty() ? "space group" : symmetry.symbol) + " (" +
+           std::to_string(number) + ")";
 }
 
 // Text fit for the deck's name line: printable ASCII only.
@@ -151,6 +162,81 @@ bool printable(const std::string& text) {
     for (const char c : text)
         if (c < 0x20 || c > 0x7E) return false;
     return true;
+}
+
+// Pauling's electronegativity of the elements H to Cm (0 for the noble
+// gases without one).
+constexpr std::array<double, 96> pauling{
+    2.20, 0,    0.98, 1.57, 2.04, 2.55, 3.04, 3.44, 3.98, 0,    0.93, 1.31, 1.61, 1.90, 2.19, 2.58,
+    3.16, 0,    0.82, 1.00, 1.36, 1.54, 1.63, 1.66, 1.55, 1.83, 1.88, 1.91, 1.90, 1.65, 1.81, 2.01,
+    2.18, 2.55, 2.96, 3.00, 0.82, 0.95, 1.22, 1.33, 1.6,  2.16, 1.9,  2.2,  2.28, 2.20, 1.93, 1.69,
+    1.78, 1.96, 2.05, 2.1,  2.66, 2.6,  0.79, 0.89, 1.10, 1.12, 1.13, 1.14, 1.13, 1.17, 1.2,  1.2,
+    1.1,  1.22, 1.23, 1.24, 1.25, 1.1,  1.27, 1.3,  1.5,  2.36, 1.9,  2.2,  2.20, 2.28, 2.54, 2.00,
+    1.62, 2.33, 2.02, 2.0,  2.2,  2.2,  0.7,  0.9,  1.1,  1.3,  1.5,  1.38, 1.36, 1.28, 1.3,  1.3};
+
+// A formula as chemists write it: the elements in the order of their
+// electronegativity, the most electropositive first (IUPAC's rule for
+// binary compounds: ZnO, NaCl, SiO2, CaCO3; Hill's order, C, H and the
+// others alphabetically, with carbon and hydrogen: C7H6O2), counts of 1
+// dropped, no blanks. A formula with a word that is not an element and a count is
+// kept as written, without its blanks.
+std::string chemists_formula(const std::string& text) {
+    struct Part {
+        std::string element, count;
+        double order;
+    };
+    std::vector<Part> parts;
+    std::string plain = text;
+    plain.erase(std::remove(plain.begin(), plain.end(), ' '), plain.end());
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] == ' ') {
+            ++i;
+            continue;
+        }
+        const std::size_t end = std::min(text.find(' ', i), text.size());
+        const std::string word = text.substr(i, end - i);
+        i = end;
+        std::size_t letters = 0;
+        while (letters < word.size() && std::isalpha(static_cast<unsigned char>(word[letters])))
+            ++letters;
+        const std::string element = word.substr(0, letters), count = word.substr(letters);
+        const gemmi::Element el(element.c_str());
+        const bool number =
+            count.empty() || (count.find_first_not_of("0123456789.") == std::string::npos &&
+                              std::isdigit(static_cast<unsigned char>(count[0])));
+        if (letters == 0 || el == gemmi::El::X || el.name() != element || !number) return plain;
+        const auto z = static_cast<std::size_t>(el.atomic_number());
+        const double chi = z <= pauling.size() ? pauling[z - 1] : 1.3;
+        parts.push_back({element, count.empty() || std::stod(count) == 1 ? "" : count, chi});
+    }
+    const auto has = [&](const char* el) {
+        return std::any_of(parts.begin(), parts.end(),
+                           [&](const Part& p) { return p.element == el; });
+    };
+    const bool organic = has("C") && has("H");
+    const auto hill = [](const Part& p) {
+        return p.element == "C" ? "0" : p.element == "H" ? "1" : "2" + p.element;
+    };
+    std::stable_sort(parts.begin(), parts.end(), [&](const Part& a, const Part& b) {
+        return organic ? hill(a) < hill(b) : a.order < b.order;
+    });
+    std::string formula;
+    for (const Part& p : parts) formula += p.element + p.count;
+    return formula;
+}
+
+// The words of text on one line, one blank between each two (a text
+// field's name spans lines).
+std::string one_line(const std::string& text) {
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!std::isspace(static_cast<unsigned char>(text[i])))
+            line += text[i];
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    if (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
 }
 
 // A block name that tells a user nothing of the phase: global, I (a
@@ -170,7 +256,14 @@ bool anonymous_block(const std::string& name) {
 
 gemmi::cif::Block read_cif_block(const std::string& path, const std::string& block_name,
                                  std::vector<std::string>& warnings) {
-    return read_block(path, block_name, read_by_peakhkl, warnings);
+    const auto has_cell = [](const cif::Block& block) {
+        for (const cif::Item& item : block.items)
+            if (item.type == cif::ItemType::Pair &&
+                gemmi::to_lower(item.pair[0]) == underscored(cell_tags[0]))
+                return true;
+        return false;
+    };
+    return read_block(path, block_name, read_by_peakhkl, warnings, has_cell, "a cell");
 }
 
 CifCrystal read_cif(const std::string& path, const std::string& block_name) {
@@ -224,9 +317,12 @@ CifCrystal read_cif(const std::string& path, const std::string& block_name) {
                                       "the space group is " + "taken from " + used);
         } else if (const int other = group_number(*read[i]);
                    i > *chosen && number != 0 && other != 0 && other != number) {
-            result.warnings.push_back(head + "names space group " + std::to_string(other) + ", " +
-                                      used + " gives " + std::to_string(number) +
-                                      "; the space group is taken from " + used);
+            result.warnings.push_back(head + "names " + group_text(*read[i], other) +
+                                      ", another "
+                                      "space-group type than " +
+                                      group_text(symmetry, number) + " of " +
+                                      sources[*chosen].where + "; the space group is taken from " +
+                                      used);
         }
     }
     // Operators in a setting without a tabulated name keep the name the
@@ -238,13 +334,14 @@ CifCrystal read_cif(const std::string& path, const std::string& block_name) {
     const std::string cell_where = path + ":" + std::to_string(cell_line) + ": _cell_*";
     result.crystal = make_crystal(cell, std::move(symmetry), cell_where);
     result.block = block.name;
-    result.atoms = read_atoms(block, path);
+    result.atoms = read_atoms(block, path, result.crystal);
     result.name = block.name;
-    if (anonymous_block(block.name))
+    if (anonymous_block(block.name) ||
+        (!block.name.empty() && std::isdigit(static_cast<unsigned char>(block.name[0]))))
         if (const auto name = find_value(block, name_tags)) {
             std::string text = name->text;
-            if (name->tag == underscored(name_tags[2]))
-                text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+            if (name->tag == underscored(name_tags[2])) text = chemists_formula(text);
+            text = one_line(text);
             if (!text.empty()) {
                 result.name = text;
                 result.name_from = name->tag;

@@ -26,13 +26,35 @@ std::string at_line(const std::string& path, int line) {
 // The file's bytes; a directory or a file that cannot be read is refused.
 std::string file_bytes(const std::string& path) {
     const std::string expected = "a CIF file that can be read";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a pipe without a writer is refused below, not waited on
+    // here; a regular file reads as ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw InputError(path, expected, std::strerror(errno));
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        const int stat_errno = errno;
+        ::close(fd);
+        throw InputError(path, expected, std::strerror(stat_errno));
+    }
+    if (S_ISDIR(st.st_mode)) {
         ::close(fd);
         throw InputError(path, expected,
                          "a directory (" + std::string(std::strerror(EISDIR)) + ")");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw InputError(path, "a regular file (a CIF is read whole, once)",
+                         S_ISFIFO(st.st_mode)   ? "a pipe"
+                         : S_ISCHR(st.st_mode)  ? "a character device"
+                         : S_ISBLK(st.st_mode)  ? "a block device"
+                         : S_ISSOCK(st.st_mode) ? "a socket"
+                                                : "a special file");
+    }
+    const std::string too_large =
+        "a CIF of at most " + std::to_string(max_cif_bytes >> 20) + " MiB";
+    if (static_cast<unsigned long long>(st.st_size) > max_cif_bytes) {
+        ::close(fd);
+        throw InputError(path, too_large, std::to_string(st.st_size) + " bytes");
     }
     std::string bytes;
     char buffer[65536];
@@ -46,6 +68,10 @@ std::string file_bytes(const std::string& path) {
         }
         if (n == 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
+        if (bytes.size() > max_cif_bytes) { // grown since it was looked at
+            ::close(fd);
+            throw InputError(path, too_large, "more");
+        }
     }
     ::close(fd);
     return bytes;
@@ -294,15 +320,24 @@ void underscore_tags(gemmi::cif::Document& doc) {
 }
 
 gemmi::cif::Block read_block(const std::string& path, const std::string& block_name,
-                             const TagPredicate& read, std::vector<std::string>& warnings) {
+                             const TagPredicate& read, std::vector<std::string>& warnings,
+                             const std::function<bool(const gemmi::cif::Block&)>& usable,
+                             const std::string& what) {
     cif::Document doc = parse(path, warnings);
     if (doc.blocks.empty()) throw InputError(path, "a data block (data_NAME)", "none");
     std::size_t index = 0;
-    if (block_name.empty()) {
-        if (doc.blocks.size() > 1)
+    if (block_name.empty() && doc.blocks.size() > 1) {
+        std::size_t count = 0;
+        if (usable)
+            for (std::size_t i = 0; i < doc.blocks.size(); ++i)
+                if (usable(doc.blocks[i]) && count++ == 0) index = i;
+        if (count != 1)
             throw InputError(path, "--block NAME to choose one of several data blocks",
                              "the blocks " + block_list(doc));
-    } else {
+        warnings.push_back(path + ": note: data_" + doc.blocks[index].name +
+                           " is taken, the only one of " + std::to_string(doc.blocks.size()) +
+                           " blocks with " + what + " (--block NAME takes another)");
+    } else if (!block_name.empty()) {
         const std::string wanted = gemmi::to_lower(block_name);
         std::size_t count = 0;
         for (std::size_t i = 0; i < doc.blocks.size(); ++i)

@@ -11,6 +11,10 @@
 
 namespace peakhkl {
 
+// The largest CIF read (bytes): a file larger, or one that is not a
+// regular file (a device, a pipe), is refused before it is read.
+constexpr unsigned long long max_cif_bytes = 64ULL << 20;
+
 // Whether a tag (lower case, underscore form) is one whose value is read.
 using TagPredicate = std::function<bool(const std::string& tag)>;
 
@@ -27,10 +31,14 @@ void underscore_tags(gemmi::cif::Document& doc);
 // one value or once more without a value. CIF 2.0 lists, tables and
 // triple-quoted strings are read as the words [list], {table} and (over
 // several lines) [text]. Throws InputError for what cannot be read: a
-// directory, a NUL byte, no data_ line, a syntax error, a tag that is read
-// given twice with two values or once without one, a block name missing,
-// given twice or not given among several (at most 20 names listed).
+// directory, a file that is not regular or is larger than max_cif_bytes, a NUL byte, no data_ line,
+// a syntax error, a tag that is read given twice with two values or once without one, a block name
+// missing, given twice or not given among several (at most 20 names listed). With usable, a file of
+// several blocks of which one alone is usable (holds what) gives that block without --block, with a
+// note "FILE: note: ...": a journal's data_global header block beside the crystal's.
 gemmi::cif::Block read_block(const std::string& path, const std::string& block,
-                             const TagPredicate& read, std::vector<std::string>& warnings);
+                             const TagPredicate& read, std::vector<std::string>& warnings,
+                             const std::function<bool(const gemmi::cif::Block&)>& usable = {},
+                             const std::string& what = "");
 
 } // namespace peakhkl

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <sys/stat.h>
 
 #ifndef PEAKHKL_VERSION
 #define PEAKHKL_VERSION "unknown"
@@ -27,6 +28,9 @@ namespace peakhkl {
 namespace {
 
 constexpr std::size_t max_reflections = 5000; // the size of peakpos's reflection table
+// The table alone (--no-deck) is bound by memory only: two million sets are
+// about 150 MB.
+constexpr std::size_t max_table_reflections = 2000000;
 
 struct Options {
     std::string cif, block, sg, wave, tt_max, d_min, name, table;
@@ -35,6 +39,7 @@ struct Options {
     std::string radiation, monochromator, polarization, min_intensity;
     bool allowed_only = false, help = false, version = false;
     bool no_dispersion = false, skip_unknown = false, waves = false;
+    bool strict = false, no_deck = false;
 };
 
 struct UsageError {
@@ -64,6 +69,8 @@ Options parse_options(const std::vector<std::string>& args) {
         {"--allowed-only", &Options::allowed_only},
         {"--no-dispersion", &Options::no_dispersion},
         {"--skip-unknown-atoms", &Options::skip_unknown},
+        {"--strict", &Options::strict},
+        {"--no-deck", &Options::no_deck},
         {"--waves", &Options::waves}};
     std::vector<std::string> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -196,6 +203,15 @@ std::string shown(double x) {
     return text;
 }
 
+// Whether path names the same file as input (its device and inode), when
+// both exist.
+bool same_file(const std::string& path, const std::string& input) {
+    struct stat a {
+    }, b{};
+    return !input.empty() && ::stat(path.c_str(), &a) == 0 && ::stat(input.c_str(), &b) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 std::string write_file(const std::string& path, const std::string& text) {
     std::FILE* f = std::fopen(path.c_str(), "w");
     if (f == nullptr) return std::strerror(errno);
@@ -205,10 +221,40 @@ std::string write_file(const std::string& path, const std::string& text) {
     return written ? "" : std::strerror(write_errno);
 }
 
+// A line for standard error: "peakhkl: " and the message, its control
+// characters (a file's bytes may be any) as \xNN.
+std::string line(const std::string& message) {
+    std::string text = "peakhkl: ";
+    for (const char c : message) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            text += hex;
+        } else {
+            text += c;
+        }
+    }
+    return text + "\n";
+}
+
 // Adds each warning ("FILE:LINE: warning: ...") to what goes to standard
 // error.
 void say(Outcome& outcome, const std::vector<std::string>& warnings) {
-    for (const std::string& warning : warnings) outcome.err += "peakhkl: " + warning + "\n";
+    for (const std::string& warning : warnings) outcome.err += line(warning);
+}
+
+// The refusal of a non-finite |F|^2: the first atom whose own part of it
+// is not finite.
+InputError non_finite(const Crystal& crystal, const Scatterers& s, const Reflection& r,
+                      const Beam& beam) {
+    const std::string hkl =
+        std::to_string(r.hkl[0]) + " " + std::to_string(r.hkl[1]) + " " + std::to_string(r.hkl[2]);
+    for (std::size_t i = 0; i < s.sites.size(); ++i)
+        if (!std::isfinite(set_f2(crystal, {s.sites[i]}, {r}, beam)[0]))
+            return InputError(s.atoms[i].where.text(), "an atom with a finite |F|^2",
+                              "one that is not finite at " + hkl);
+    return InputError("the atoms", "a finite |F|^2", "one that is not finite at " + hkl);
 }
 
 Outcome make_deck(const Options& o) {
@@ -234,11 +280,11 @@ Outcome make_deck(const Options& o) {
                                                  from_cif.name_from + " (the block is data_" +
                                                  from_cif.block + ")";
             if (name != from_cif.name)
-                outcome.err += "peakhkl: note: " + source + " is not a Tcl and BLT name word (" +
-                               name_fault(from_cif.name) + "); the deck is named " + quoted(name) +
-                               "\n";
+                outcome.err +=
+                    line("note: " + source + " is not a Tcl and BLT name word (" +
+                         name_fault(from_cif.name) + "); the deck is named " + quoted(name));
             else if (!from_cif.name_from.empty())
-                outcome.err += "peakhkl: note: the deck is named after " + source + "\n";
+                outcome.err += line("note: the deck is named after " + source);
         }
     } else {
         if (o.cell.empty())
@@ -276,38 +322,66 @@ Outcome make_deck(const Options& o) {
     const double zero = real(o.zero, "--zero", "a zero shift in degrees");
 
     // The list.
-    const auto list = reflection_list(crystal, d_min, o.allowed_only, max_reflections);
+    if (o.no_deck && o.table.empty())
+        throw InputError("--no-deck", "--table FILE to write the list to", "no --table");
+    const std::size_t most = o.no_deck ? max_table_reflections : max_reflections;
+    const auto list = reflection_list(crystal, d_min, o.allowed_only, most);
     if (!list) {
         const bool by_d = !o.d_min.empty();
         const char* option = by_d ? "--d-min" : "--tt-max";
-        const Cut cut = cut_at(crystal, d_min, o.allowed_only, max_reflections);
+        const Cut cut = cut_at(crystal, d_min, o.allowed_only, most);
+        const std::string limit = std::to_string(most);
         std::string within = "no limit keeps fewer";
         if (cut.d_in)
-            within =
-                std::string(by_d ? "the smallest d limit that stays within 5000 is just above " +
-                                       shown(cut.d_out) + " A"
-                                 : "the largest 2theta limit that stays within 5000 is just "
-                                   "below " +
-                                       shown(two_theta(cut.d_out, wave)) + " degrees") +
-                ", e.g. " + option + " " + proposed_limit(cut, by_d, wave);
-        throw InputError(option, "at most 5000 reflections, as peakpos reads (" + within + ")",
-                         "more than 5000");
+            within = std::string(by_d ? "the smallest d limit that stays within " + limit +
+                                            " is just above " + shown(cut.d_out) + " A"
+                                      : "the largest 2theta limit that stays within " + limit +
+                                            " is just below " + shown(two_theta(cut.d_out, wave)) +
+                                            " degrees") +
+                     ", e.g. " + option + " " + proposed_limit(cut, by_d, wave);
+        throw InputError(
+            option,
+            "at most " + limit +
+                (o.no_deck ? " reflections in the table (" : " reflections, as peakpos reads (") +
+                within + ")",
+            "more than " + limit);
     }
 
-    // How strong each reflection is, from the atoms.
+    // How strong each reflection is, from the atoms: an atom that cannot be
+    // read costs the intensities (or, with --skip-unknown-atoms, only its
+    // own part of them; with --strict, the run), never the positions.
     std::optional<Strengths> strengths;
     std::vector<Reflection> reflections = std::move(*list);
+    std::string without_intensities;
     if (!atoms.sites.empty()) {
-        const Scatterers s = scatterers(atoms.sites, beam, o.skip_unknown);
+        const Scatterers s = scatterers(atoms.sites, beam);
         say(outcome, s.warnings);
-        std::vector<double> f2 = set_f2(crystal, s.sites, reflections, beam);
-        std::vector<double> intensity = intensities(reflections, f2, beam);
-        strengths = Strengths{std::move(f2), std::move(intensity)};
+        if (!s.faults.empty() && o.strict) {
+            const AtomFault& f = s.faults.front();
+            throw InputError(f.place.text(), f.expected + " (--strict)", f.found);
+        }
+        for (const AtomFault& f : s.faults)
+            outcome.err +=
+                line(f.place.warning("expected " + f.expected + ", found " + f.found +
+                                     (o.skip_unknown ? "; the atom is left out of the intensities"
+                                                     : "; no intensities (--skip-unknown-atoms "
+                                                       "leaves the atom out of them)")));
+        say(outcome, site_notes(crystal, s.atoms));
+        if (s.faults.empty() || o.skip_unknown) {
+            std::vector<double> f2 = set_f2(crystal, s.sites, reflections, beam);
+            for (std::size_t i = 0; i < f2.size(); ++i)
+                if (!std::isfinite(f2[i])) throw non_finite(crystal, s, reflections[i], beam);
+            std::vector<double> intensity = intensities(reflections, f2, beam);
+            strengths = Strengths{std::move(f2), std::move(intensity)};
+        } else {
+            without_intensities = " (an atom cannot be read; --skip-unknown-atoms leaves it out)";
+        }
     }
     if (!o.min_intensity.empty()) {
         if (!strengths)
             throw InputError("--min-intensity",
-                             "a crystal with atom sites (a CIF with _atom_site_)", "none");
+                             "a crystal with atom sites (a CIF with _atom_site_)",
+                             atoms.sites.empty() ? "none" : "none" + without_intensities);
         const double pct = real(o.min_intensity, "--min-intensity", "a percentage from 0 to 100");
         if (!(pct >= 0 && pct <= 100))
             throw InputError("--min-intensity", "a percentage from 0 to 100",
@@ -325,12 +399,19 @@ Outcome make_deck(const Options& o) {
     }
 
     if (!o.table.empty()) {
+        if (same_file(o.table, o.cif))
+            throw InputError("--table", "a file other than the CIF it is made from",
+                             quoted(o.table) + ", the CIF itself");
         const std::string table = table_text(reflections, wave, strengths ? &*strengths : nullptr);
         if (const std::string why = write_file(o.table, table); !why.empty()) {
             outcome.status = 1;
-            outcome.err += "peakhkl: " + o.table + ": cannot write the table: " + why + "\n";
+            outcome.err += line(o.table + ": cannot write the table: " + why);
             return outcome;
         }
+    }
+    if (o.no_deck) {
+        outcome.what = "nothing";
+        return outcome;
     }
     outcome.out = deck_text({name, crystal.symmetry.symbol, crystal.cell, wave, ymin, ymax, zero},
                             reflections);
@@ -367,7 +448,12 @@ std::string usage() {
            "                    scattering plane (synchrotron; an unpolarized tube is 0.5)\n"
            "  --min-intensity PCT  leave out the allowed reflections weaker than PCT\n"
            "                    percent of the strongest\n"
-           "  --skip-unknown-atoms  leave out dummy and unknown atoms, with a warning\n"
+           "  --skip-unknown-atoms  leave atoms that cannot be read (dummy and unknown\n"
+           "                    atoms, coordinates ? or .) out of the intensities\n"
+           "  --strict          refuse a CIF with an atom that cannot be read (by default\n"
+           "                    its table has no intensities, with a warning)\n"
+           "  --no-deck         with --table: write the table only, up to 2000000\n"
+           "                    reflections (a deck holds at most 5000)\n"
            "  --help, --version\n";
 }
 
@@ -380,9 +466,9 @@ Outcome run(const std::vector<std::string>& args) {
         if (o.waves) return {0, waves_text(), "", "the wavelengths"};
         return make_deck(o);
     } catch (const UsageError& e) {
-        return {2, "", "peakhkl: " + e.what + "\n" + usage()};
+        return {2, "", line(e.what) + usage()};
     } catch (const InputError& e) {
-        return {2, "", std::string("peakhkl: ") + e.what() + "\n"};
+        return {2, "", line(e.what())};
     }
 }
 

@@ -12,7 +12,10 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <cstdio>
+#include <optional>
 #include <set>
+#include <unordered_map>
 
 namespace peakhkl {
 
@@ -87,6 +90,62 @@ Images images_of(const gemmi::GroupOps& ops) {
     return result;
 }
 
+// The cell with the images of every operation but the identity.
+gemmi::UnitCell cell_with_images(const Crystal& crystal) {
+    gemmi::UnitCell cell = crystal.unit_cell;
+    for (const gemmi::Op& op : crystal.symmetry.ops)
+        if (op != gemmi::Op::identity()) cell.images.push_back(transform_of(op));
+    return cell;
+}
+
+// The distance in angstroms between two fractional points, the nearest
+// lattice translation apart.
+double distance(const gemmi::UnitCell& cell, const gemmi::Fractional& a,
+                const gemmi::Fractional& b) {
+    gemmi::Fractional d = a - b;
+    d = gemmi::Fractional(d.x - std::round(d.x), d.y - std::round(d.y), d.z - std::round(d.z));
+    return cell.orthogonalize_difference(d).length();
+}
+
+// A site's images near it: the operations (the identity counted) that put
+// it within special_position_tolerance of itself, those within
+// split_site_distance, and the nearest and farthest of the latter beyond
+// the former.
+struct Mates {
+    int same = 1, near = 1;
+    double nearest = INFINITY, farthest = 0;
+    // distinct images near it, and whether they make a split site
+    double images() const { return static_cast<double>(near) / same; }
+};
+
+Mates mates_of(const gemmi::UnitCell& cell, const gemmi::SmallStructure::Site& site) {
+    Mates m;
+    for (const gemmi::FTransform& image : cell.images) {
+        const double r = distance(cell, image.apply(site.fract), site.fract);
+        if (r < special_position_tolerance) {
+            ++m.same;
+        } else if (r < split_site_distance) {
+            ++m.near;
+            m.nearest = std::min(m.nearest, r);
+            m.farthest = std::max(m.farthest, r);
+        }
+    }
+    m.near += m.same - 1;
+    return m;
+}
+
+// Whether a site with images apart is a split site whose occupancy already
+// accounts for them (to 1 %).
+bool accounted(const Mates& m, double occ) {
+    return occ * m.images() <= 1.01;
+}
+
+// The chemical occupancy over the number of images that are the atom once.
+double crystallographic(const Mates& m, double occ) {
+    if (m.near == m.same || accounted(m, occ)) return occ / m.same;
+    return occ / m.near;
+}
+
 template <typename Table>
 std::vector<double> f2_with(const gemmi::UnitCell& cell, bool paired, const gemmi::GroupOps& ops,
                             const std::vector<gemmi::SmallStructure::Site>& sites,
@@ -119,11 +178,15 @@ std::vector<double> f2_with(const gemmi::UnitCell& cell, bool paired, const gemm
 
 } // namespace
 
-Scatterers scatterers(const std::vector<AtomSite>& atoms, const Beam& beam, bool skip_unknown) {
+Scatterers scatterers(const std::vector<AtomSite>& atoms, const Beam& beam) {
     Scatterers s;
     std::set<std::string> ions;
     for (const AtomSite& atom : atoms) {
         const auto& site = atom.site;
+        if (atom.fault) {
+            s.faults.push_back(*atom.fault);
+            continue;
+        }
         if (!has_table(site.element.elem, beam.radiation)) {
             const std::string what =
                 site.element == gemmi::El::X
@@ -131,11 +194,7 @@ Scatterers scatterers(const std::vector<AtomSite>& atoms, const Beam& beam, bool
                     : std::string(site.element.name()) + ", which has no " +
                           (beam.radiation == Radiation::xray ? "X-ray form factor"
                                                              : "neutron scattering length");
-            if (!skip_unknown)
-                throw InputError(atom.where.text(),
-                                 "an atom of a known element (--skip-unknown-atoms leaves it out)",
-                                 what);
-            s.warnings.push_back(atom.where.warning(what + " left out"));
+            s.faults.push_back({atom.where, "an atom of a known element", what});
             continue;
         }
         if (beam.radiation == Radiation::xray && site.charge != 0 &&
@@ -149,8 +208,81 @@ Scatterers scatterers(const std::vector<AtomSite>& atoms, const Beam& beam, bool
                                                     site.element.name() +
                                                     " (Cromer-Liberman stops at U); 0 is used"));
         s.sites.push_back(site);
+        s.atoms.push_back(atom);
     }
     return s;
+}
+
+std::vector<std::string> site_notes(const Crystal& crystal, const std::vector<AtomSite>& atoms) {
+    std::vector<std::string> notes;
+    const gemmi::UnitCell cell = cell_with_images(crystal);
+    const auto angstroms = [](double r) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3g", r);
+        return std::string(text);
+    };
+    for (const AtomSite& atom : atoms) {
+        const Mates m = mates_of(cell, atom.site);
+        if (m.near == m.same) continue;
+        const std::string images = number_text(std::round(m.images() * 100) / 100);
+        const std::string apart =
+            " lie " + angstroms(m.nearest) + " to " + angstroms(m.farthest) + " A from it";
+        const std::string product = "occupancy " + number_text(atom.site.occ) + " x " + images;
+        notes.push_back(atom.where.note(
+            accounted(m, atom.site.occ)
+                ? "a split site: " + images + " images" + apart + " and its " + product +
+                      " <= 1 accounts for them; each image is counted"
+                : images + " images" + apart + " and its " + product +
+                      " > 1: taken as one atom near a special position, its occupancy shared "
+                      "among the images"));
+    }
+    // An atom of the same element at the same place as an earlier one: the
+    // earlier ones in a grid of cells of the tolerance, each image of a later
+    // one looked up in the 27 cells around it.
+    const double cell_size = special_position_tolerance;
+    const std::array<long, 3> n{std::max(1L, static_cast<long>(cell.a / cell_size)),
+                                std::max(1L, static_cast<long>(cell.b / cell_size)),
+                                std::max(1L, static_cast<long>(cell.c / cell_size))};
+    const auto key = [&](long i, long j, long k) {
+        const auto wrap = [](long x, long m) { return ((x % m) + m) % m; };
+        return (wrap(i, n[0]) * n[1] + wrap(j, n[1])) * n[2] + wrap(k, n[2]);
+    };
+    const auto index_of = [&](const gemmi::Fractional& f) {
+        const gemmi::Fractional w = f.wrap_to_unit();
+        return std::array<long, 3>{static_cast<long>(std::floor(w.x * static_cast<double>(n[0]))),
+                                   static_cast<long>(std::floor(w.y * static_cast<double>(n[1]))),
+                                   static_cast<long>(std::floor(w.z * static_cast<double>(n[2])))};
+    };
+    std::unordered_multimap<long, std::size_t> grid;
+    for (std::size_t i = 0; i < atoms.size(); ++i) {
+        const auto& site = atoms[i].site;
+        std::optional<std::size_t> same;
+        std::vector<gemmi::Fractional> images{site.fract};
+        for (const gemmi::FTransform& image : cell.images)
+            images.push_back(image.apply(site.fract));
+        for (const gemmi::Fractional& f : images) {
+            const auto c = index_of(f);
+            for (long di = -1; di <= 1 && !same; ++di)
+                for (long dj = -1; dj <= 1 && !same; ++dj)
+                    for (long dk = -1; dk <= 1 && !same; ++dk) {
+                        const auto range = grid.equal_range(key(c[0] + di, c[1] + dj, c[2] + dk));
+                        for (auto it = range.first; it != range.second && !same; ++it) {
+                            const auto& other = atoms[it->second].site;
+                            if (other.element.elem == site.element.elem &&
+                                distance(cell, other.fract, f) < special_position_tolerance)
+                                same = it->second;
+                        }
+                    }
+            if (same) break;
+        }
+        if (same)
+            notes.push_back(atoms[i].where.warning(
+                "an atom of the same element as " + atoms[*same].site.label + " (" +
+                atoms[*same].where.line + ") at the same place; both are counted"));
+        const auto c = index_of(site.fract);
+        grid.emplace(key(c[0], c[1], c[2]), i);
+    }
+    return notes;
 }
 
 std::vector<double> set_f2(const Crystal& crystal,
@@ -159,11 +291,10 @@ std::vector<double> set_f2(const Crystal& crystal,
     const gemmi::GroupOps& ops = crystal.symmetry.ops;
     // Chemical occupancies to crystallographic ones, with every operation.
     gemmi::SmallStructure structure;
-    structure.cell = crystal.unit_cell;
-    for (const gemmi::Op& op : ops)
-        if (op != gemmi::Op::identity()) structure.cell.images.push_back(transform_of(op));
+    structure.cell = cell_with_images(crystal);
     structure.sites = sites;
-    structure.change_occupancies_to_crystallographic(special_position_tolerance);
+    for (auto& site : structure.sites)
+        site.occ = crystallographic(mates_of(structure.cell, site), site.occ);
 
     gemmi::UnitCell cell = crystal.unit_cell;
     Images images = images_of(ops);

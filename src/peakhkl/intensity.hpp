@@ -23,30 +23,46 @@ struct Beam {
                                      // perpendicular to the scattering plane
 };
 
-// Two images of an atom closer than this (angstroms) are the atom once, on a
-// special position: coordinates rounded in the file (0.3333 for 1/3) leave
-// it a hair off its site. Split sites of a disordered atom, further apart,
-// stay apart.
-constexpr double special_position_tolerance = 0.2;
+// Images of an atom (under the space group's operations) closer than
+// special_position_tolerance (angstroms) are the atom once, on a special
+// position: coordinates rounded in the file (0.333 for 1/3) leave it a hair
+// off its site. Images further apart but closer than split_site_distance are
+// a split (disordered) site, or a special position written loosely: when the
+// occupancy times the number of distinct images is at most 1 (to 1 %), the
+// occupancy already accounts for them and every image is counted (as cctbx
+// counts them with a minimum distance below theirs); otherwise they are one
+// atom, its occupancy shared among the images.
+constexpr double special_position_tolerance = 0.01;
+constexpr double split_site_distance = 0.5;
 
-// The atoms that scatter: sites whose element has no form factor (X-rays:
-// International Tables 1992, four Gaussians; neutrons: the coherent
-// scattering lengths of Neutron News 3 (1992)) are refused, naming the
-// atom's label and line, or left out with a warning when skip_unknown.
-// A charged atom is given the neutral atom's X-ray form factor, with a
-// warning: the table holds neutral atoms only.
+// The atoms that scatter: an atom that cannot be read (AtomSite::fault), or
+// whose element has no form factor (X-rays: International Tables 1992, four
+// Gaussians; neutrons: the coherent scattering lengths of Neutron News 3
+// (1992)), is a fault naming the atom's label and line; the others are
+// sites and atoms, in the same order. A charged atom is given the neutral
+// atom's X-ray form factor, with a warning: the table holds neutral atoms
+// only.
 struct Scatterers {
     std::vector<gemmi::SmallStructure::Site> sites;
+    std::vector<AtomSite> atoms;       // the atom of each site
+    std::vector<AtomFault> faults;     // the atoms left out, in file order
     std::vector<std::string> warnings; // "FILE:LINE: warning: ..."
 };
-Scatterers scatterers(const std::vector<AtomSite>& atoms, const Beam& beam, bool skip_unknown);
+Scatterers scatterers(const std::vector<AtomSite>& atoms, const Beam& beam);
+
+// What is noted about the atoms' places in the crystal: a note naming each
+// split site or loosely written special position (see split_site_distance)
+// and what is done with it, a warning for an atom of the same element as an
+// earlier one at the same place (within special_position_tolerance).
+std::vector<std::string> site_notes(const Crystal& crystal, const std::vector<AtomSite>& atoms);
 
 // |F|^2 of each set of the list: electrons^2 for X-rays, fm^2 for neutrons.
 //   F(h) = sum over the atoms j of the cell of
 //          occ_j (f0_j(s) + f'_j + i f''_j) T_j(h) exp(2 pi i h.x_j),
 // s = sin(theta)/lambda, T_j = exp(-8 pi^2 U s^2), or exp(-2 pi^2 h*.U.h*)
 // for an anisotropic U, occ_j the crystallographic occupancy (the CIF's
-// chemical one over the order of the site's symmetry). The sum runs over
+// chemical one over the number of its images that are the atom once, by the
+// rule of split_site_distance). The sum runs over
 // the space group's operations without the centring vectors, times
 // sum over centring vectors c of exp(2 pi i h.c). With f'' the members of a
 // set differ: |F(h)|^2 and |F(-h)|^2, and the set's value is their mean.

@@ -8,6 +8,36 @@ namespace peakhkl {
 
 namespace {
 
+// The text with the digits papers print as plain digits: the subscripts
+// U+2080 to U+2089 ("2\u2081" is "21") and the full-width U+FF10 to U+FF19.
+std::string plain_digits(const std::string& text) {
+    std::string s;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = [&](std::size_t k) {
+            return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+        };
+        if (c == 0xE2 && next(1) == 0x82 && next(2) >= 0x80 && next(2) <= 0x89) {
+            s += static_cast<char>('0' + (next(2) - 0x80));
+            i += 2;
+        } else if (c == 0xEF && next(1) == 0xBC && next(2) >= 0x90 && next(2) <= 0x99) {
+            s += static_cast<char>('0' + (next(2) - 0x90));
+            i += 2;
+        } else {
+            s += static_cast<char>(c);
+        }
+    }
+    return s;
+}
+
+// Whether every character of a compact symbol is one a symbol is written
+// with: nothing is left unread.
+bool all_read(const std::string& compacted) {
+    return std::all_of(compacted.begin(), compacted.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '/' || c == ':';
+    });
+}
+
 // The symbol with the bar as a leading minus, subscripts as plain digits and
 // no blanks: "P2(1)/c" and "P 2_1/c" are "P21/c", "3\u0305" is "-3".
 std::string compact(const std::string& text) {
@@ -122,9 +152,14 @@ std::string short_symbol(const std::string& text, bool every_direction) {
         while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
         std::string token = text.substr(i, end - i);
         const auto slash = token.find('/');
-        if (word >= (every_direction ? 1u : 2u) && slash != std::string::npos && slash > 0 &&
-            slash + 1 < token.size())
-            token = token.substr(slash + 1);
+        // Only a rotation or a screw (2, 21, 4, 42, -3 ...) over a mirror or a
+        // glide is shortened.
+        const bool axis =
+            slash != std::string::npos && slash > 0 &&
+            token.find_first_not_of("-0123456789") == slash && slash + 1 < token.size() &&
+            std::all_of(token.begin() + static_cast<long>(slash) + 1, token.end(),
+                        [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+        if (word >= (every_direction ? 1u : 2u) && axis) token = token.substr(slash + 1);
         s += token;
         ++word;
         i = end;
@@ -148,9 +183,16 @@ const gemmi::SpaceGroup* find_spelt(const std::string& base) {
 } // namespace
 
 const gemmi::SpaceGroup* find_by_symbol(const std::string& symbol) {
-    const std::string text = with_origin_suffix(symbol);
+    const std::string text = with_origin_suffix(plain_digits(symbol));
+    if (!all_read(compact(text))) return nullptr;
     if (const gemmi::SpaceGroup* sg = find_spelt(compact(text))) return sg;
-    // A full symbol needs its blanks to tell its directions apart.
+    // A full symbol needs its blanks to tell its directions apart: the
+    // lattice and three directions.
+    std::size_t words = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        words += !std::isspace(static_cast<unsigned char>(text[i])) &&
+                 (i == 0 || std::isspace(static_cast<unsigned char>(text[i - 1])));
+    if (words < 4) return nullptr;
     for (const bool every : {false, true})
         if (const std::string shorter = short_symbol(text, every); shorter != text)
             if (const gemmi::SpaceGroup* sg = find_spelt(compact(shorter))) return sg;
@@ -158,7 +200,7 @@ const gemmi::SpaceGroup* find_by_symbol(const std::string& symbol) {
 }
 
 std::vector<std::string> close_names(const std::string& symbol) {
-    const std::string wanted = lower(compact(symbol));
+    const std::string wanted = lower(compact(plain_digits(symbol)));
     std::multimap<std::size_t, std::string> by_distance;
     for (const gemmi::SpaceGroup& sg : gemmi::spacegroup_tables::main) {
         const std::string name = sg.xhm();

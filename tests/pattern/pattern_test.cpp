@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"fortran.dat", "columns | 4 20..20.06 | λ -"},
         FileCase{"decimal-comma.csv", "columns | 4 20..20.06 | λ -"},
         FileCase{"decimal-comma-tab.txt", "columns | 3 20..20.04 σ | λ -"},
-        FileCase{"fit.xye", "columns | 3 10..10.04 σ | 2 40..40.02 σ | λ -"},
+        FileCase{"fit.xye", "columns | 3 10..10.04 | 2 40..40.02 | λ -"},
         FileCase{"gap.xy", "columns | 20 20..30.18 gap@10 | λ -"},
         FileCase{"SiC_Zn-std.gsa", "gsas-std | 25 20..20.48 | λ -"},
         FileCase{"SiC_Zn-detectors.gsa", "gsas-std | 25 20..20.48 σ | λ -"},
@@ -209,35 +209,41 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Gsas, Lines,
-    testing::Values(LineCase{"ESD pairs in 8-character fields, glued",
-                             "t\nBANK 1 3 1 CONST 1000 10 0 0 ESD\n   100.0    10.0123456.7  "
-                             "1234.5   -12.0     1.0\n",
-                             "10:100:10 10.1:123456.7:1234.5 10.2:-12:1"},
-                    LineCase{"STD: fewer counts than the BANK line says: noted",
-                             "t\nBANK 1 12 2 CONST 1000 10 0 0 STD\n      10      20\n",
-                             "10:10 10.1:20 | note@2"},
-                    LineCase{"STD: a count that is no number",
-                             "t\nBANK 1 2 1 CONST 1000 10 0 0 STD\n      10     2x0\n",
-                             "refused: 3: the count \"2x0\" is no number"},
-                    LineCase{"two banks, two ranges",
-                             "t\nBANK 1 2 1 CONST 1000 10 0 0 STD\n       1       2\nBANK 2 2 1 "
-                             "CONST 500 10 0 0 STD\n"
-                             "       3       4\n",
-                             "10:1 10.1:2 /5:3 5.1:4"},
-                    LineCase{"FXYE with a record of two words",
-                             "t\nBANK 1 2 2 CONS 1000 10 0 0 FXYE\n1000 5 1\n1010 6\n",
-                             "refused: 4: an FXYE record holds 2θ (centidegrees), value and σ; "
-                             "this one holds 2 words"},
-                    LineCase{"time of flight", "t\nBANK 1 2 1 TIME_MAP 1 0 0 0 STD\n",
-                             "refused: 2: the binning \"TIME_MAP\" is not "
-                             "read: only constant-wavelength 2θ data "
-                             "(CONST or CONS) are"},
-                    LineCase{
-                        "the ALT format", "t\nBANK 1 2 1 RALF 1 0 0 0 ALT\n",
-                        "refused: 2: the GSAS ALT format is not read (STD, ESD, FXYE and FXY are)"},
-                    LineCase{"a step of 0", "t\nBANK 1 2 1 CONST 1000 0 0 0 STD\n",
-                             "refused: 2: a BANK line of constant steps gives the start and a step "
-                             "above 0 (centidegrees)"}));
+    testing::Values(
+        LineCase{"ESD pairs in 8-character fields, glued",
+                 "t\nBANK 1 3 1 CONST 1000 10 0 0 ESD\n   100.0    10.0123456.7  "
+                 "1234.5   -12.0     1.0\n",
+                 "10:100:10 10.1:123456.7:1234.5 10.2:-12:1"},
+        LineCase{"STD: fewer counts than the BANK line says: noted",
+                 "t\nBANK 1 12 2 CONST 1000 10 0 0 STD\n      10      20\n",
+                 "10:10 10.1:20 | note@2"},
+        LineCase{
+            "STD: counts in fields narrower than 8 are refused, not read as detectors and counts",
+            "t\nBANK 1 4 1 CONST 1000 10 0 0 STD\n  49  39  31  42\n",
+            "refused: 3: the count \"49  39\" is no number"},
+        LineCase{"STD: a DOS end-of-file mark",
+                 "t\nBANK 1 2 1 CONST 1000 10 0 0 STD\n      10      20\r\n\x1a", "10:10 10.1:20"},
+        LineCase{"STD: a count that is no number",
+                 "t\nBANK 1 2 1 CONST 1000 10 0 0 STD\n      10     2x0\n",
+                 "refused: 3: the count \"2x0\" is no number"},
+        LineCase{"two banks, two ranges",
+                 "t\nBANK 1 2 1 CONST 1000 10 0 0 STD\n       1       2\nBANK 2 2 1 "
+                 "CONST 500 10 0 0 STD\n"
+                 "       3       4\n",
+                 "10:1 10.1:2 /5:3 5.1:4"},
+        LineCase{"FXYE with a record of two words",
+                 "t\nBANK 1 2 2 CONS 1000 10 0 0 FXYE\n1000 5 1\n1010 6\n",
+                 "refused: 4: an FXYE record holds 2θ (centidegrees), value and σ; "
+                 "this one holds 2 words"},
+        LineCase{"time of flight", "t\nBANK 1 2 1 TIME_MAP 1 0 0 0 STD\n",
+                 "refused: 2: the binning \"TIME_MAP\" is not "
+                 "read: only constant-wavelength 2θ data "
+                 "(CONST or CONS) are"},
+        LineCase{"the ALT format", "t\nBANK 1 2 1 RALF 1 0 0 0 ALT\n",
+                 "refused: 2: the GSAS ALT format is not read (STD, ESD, FXYE and FXY are)"},
+        LineCase{"a step of 0", "t\nBANK 1 2 1 CONST 1000 0 0 0 STD\n",
+                 "refused: 2: a BANK line of constant steps gives the start and a step "
+                 "above 0 (centidegrees)"}));
 
 TEST(Limits, PointsAndBytes) {
     Options few;

@@ -19,7 +19,9 @@ neutron one), the mean of |F(h)|^2 and |F(-h)|^2:
   - a systematically absent reflection within 1e-6 of the strongest of 0;
 and the intensity column is m F2 Lp, the strongest allowed 100.
 The cases that catch the classic mistakes follow: rock salt, silicon 2 2 2,
-spinel 3 1 1, gallium arsenide's Friedel pairs with f''.
+spinel 3 1 1, gallium arsenide's Friedel pairs with f'', rock salt with its
+Na split over six images (each image counted, the occupancy not divided
+again).
 
 PEAKHKL_F2_CASES sets the number of random structures (12); PEAKHKL_F2_SEED
 the seed.
@@ -314,6 +316,42 @@ def fixture_cases(peakhkl, helper, work, source):
     return faults, tables
 
 
+def split_site_case(peakhkl, helper, work):
+    """Rock salt with its Na split over six images 0.11 to 0.16 A apart
+    around the origin (x 0 0, occupancy 1/6: the occupancy accounts for the
+    images). cctbx, its special positions told apart at 0.01 A, sums every
+    image; so must peakhkl, without dividing the occupancy again: F2(1 1 1)
+    then is 4 (f_Cl - f_Na) squared, small, and not 4 (f_Cl - f_Na / 6)."""
+    a, x = 5.64, 0.02
+    text = "\n".join([
+        "data_split", "_cell_length_a %s" % a, "_cell_length_b %s" % a, "_cell_length_c %s" % a,
+        "_cell_angle_alpha 90", "_cell_angle_beta 90", "_cell_angle_gamma 90",
+        "_space_group_IT_number 225", "loop_", "_atom_site_label", "_atom_site_type_symbol",
+        "_atom_site_fract_x", "_atom_site_fract_y", "_atom_site_fract_z",
+        "_atom_site_occupancy", "_atom_site_U_iso_or_equiv",
+        "Na1 Na %s 0 0 0.1666667 0.015" % x, "Cl1 Cl 0.5 0.5 0.5 1 0.012"]) + "\n"
+    path = os.path.join(work, "split.cif")
+    with open(path, "w") as f:
+        f.write(text)
+    symmetry = crystal.symmetry(unit_cell=(a, a, a, 90, 90, 90), space_group_symbol="F m -3 m")
+    structure = xray.structure(
+        special_position_settings=symmetry.special_position_settings(min_distance_sym_equiv=0.01),
+        scatterers=flex.xray_scatterer([
+            xray.scatterer(label="Na1", site=(x, 0, 0), occupancy=0.1666667, u=0.015,
+                           scattering_type="Na"),
+            xray.scatterer(label="Cl1", site=(0.5, 0.5, 0.5), occupancy=1, u=0.012,
+                           scattering_type="Cl")]))
+    beam = {"wave": 1.5405929}
+    faults, rows, reference = check_structure(
+        peakhkl, helper, work, "split Na", path, structure, ["--wave", "CuKa1", "--no-dispersion"],
+        beam)
+    if rows is not None:
+        r111 = [r for r in rows if r["hkl"] == (1, 1, 1)][0]
+        print("split Na: F2(1 1 1) %.1f, cctbx %.1f" %
+              (r111["f2"], [ref for r, ref in zip(rows, reference) if r is r111][0][0]))
+    return faults
+
+
 def classic_mistakes(tables):
     """The cases peers get wrong, each a rule on peakhkl's table."""
     faults = []
@@ -354,6 +392,7 @@ def main():
     rng = random.Random(int(os.environ.get("PEAKHKL_F2_SEED", "11")))
     with tempfile.TemporaryDirectory() as work:
         faults = random_cases(peakhkl, helper, work, rng, cases)
+        faults += split_site_case(peakhkl, helper, work)
         found, tables = fixture_cases(peakhkl, helper, work, source)
         faults += found
         if not found:

@@ -56,7 +56,13 @@ INSTANTIATE_TEST_SUITE_P(
                     Spelling{"P 21/n 21/m 21/a", "P n m a"}, // full symbols
                     Spelling{"P 4/m 2/m 2/m", "P 4/m m m"}, Spelling{"F 4/m -3 2/m", "F m -3 m"},
                     Spelling{"P 63/m 2/m 2/c", "P 63/m m c"}, Spelling{"P 21/c shifted", ""},
-                    Spelling{"Q 7", ""}));
+                    Spelling{"Q 7", ""}, Spelling{"P 2₁/c", "P 1 21/c 1"}, // subscript digits
+                    Spelling{"I 4₁/a", "I 41/a:1"},                        // as papers print them
+                    Spelling{"P2１/c", "P 1 21/c 1"},                      // a full-width digit
+                    Spelling{"P 2₃/c", ""},                                // 23 is no screw of P c
+                    Spelling{"P 21/c ", ""},        // a character left unread
+                    Spelling{"P 2x/c 2/m 2/m", ""}, // nor shortened to P c m m
+                    Spelling{"P 21/с", ""}));       // a Cyrillic c
 
 TEST(Spellings, CloseNamesAreNearInSpelling) {
     const std::vector<std::string> names = close_names("Fm-3x");
@@ -212,9 +218,52 @@ INSTANTIATE_TEST_SUITE_P(
                 false, "(the number 99999999999999999999 is not a coefficient of an operator)", ""},
         Snippet{"operators and a number that disagree",
                 "data_x\n" + cubic_cell + centred_inversion + "_space_group_IT_number 221\n", true,
-                ":18: _space_group_IT_number: warning: names space group 221, "
-                "_space_group_symop_operation_xyz gives 2",
+                ":18: _space_group_IT_number: warning: names P m -3 m (221), another space-group "
+                "type than F -1 (2) of ",
                 "x F -1"},
+        Snippet{"two numbers that disagree",
+                "data_x\n" + cubic_cell +
+                    "_space_group_IT_number 225\n_symmetry_Int_Tables_number 221\n",
+                true,
+                ":9: _symmetry_Int_Tables_number: warning: names P m -3 m (221), another "
+                "space-group type than F m -3 m (225) of ",
+                "x F m -3 m"},
+        // Compared as types: the same group in another setting is no disagreement.
+        Snippet{"operators and a name of the same type in another setting",
+                "data_x\n_cell_length_a 5\n_cell_length_b 6\n_cell_length_c 7\n"
+                "_cell_angle_alpha 90\n_cell_angle_beta 100\n_cell_angle_gamma 90\n"
+                "loop_\n_space_group_symop_operation_xyz\nx,y,z\n-x,y+1/2,-z+1/2\n-x,-y,-z\n"
+                "x,-y+1/2,z+1/2\n_symmetry_space_group_name_H-M 'P 21/n'\n",
+                true, "", "x P 1 21/c 1"},
+        Snippet{"a symbol with a subscript digit",
+                "data_x\n_cell_length_a 5\n_cell_length_b 6\n_cell_length_c 7\n"
+                "_cell_angle_alpha 90\n_cell_angle_beta 100\n_cell_angle_gamma 90\n"
+                "_symmetry_space_group_name_H-M 'P 2\u2081/c'\n",
+                true, "", "x P 1 21/c 1"},
+        Snippet{"a control character in a symbol, shown as \\xNN",
+                "data_x\n" + cubic_cell + "_symmetry_space_group_name_H-M 'F m -3 m\x01'\n", false,
+                "found \"F m -3 m\\x01\"", ""},
+        Snippet{"a journal's data_global beside the crystal's block",
+                "data_global\n_journal_name_full 'Z. Kristallogr.'\n_publ_section_title\n;\nA "
+                "study\n;\ndata_halite\n" +
+                    cubic_cell + "_space_group_IT_number 225\n",
+                true,
+                ".cif: note: data_halite is taken, the only one of 2 blocks with a cell (--block "
+                "NAME takes another)",
+                "halite F m -3 m"},
+        Snippet{"a formula as chemists write it",
+                "data_I\n_chemical_formula_sum 'O1 Zn1'\n" + cubic_cell +
+                    "_space_group_IT_number 225\n",
+                true, "named after the name \"ZnO\" of _chemical_formula_sum", "ZnO F m -3 m"},
+        // Hill's order is for carbon with hydrogen; a carbonate is CaCO3.
+        Snippet{"a carbonate's formula as chemists write it",
+                "data_I\n_chemical_formula_sum 'C1 Ca1 O3'\n" + cubic_cell +
+                    "_space_group_IT_number 225\n",
+                true, "named after the name \"CaCO3\" of _chemical_formula_sum", "CaCO3 F m -3 m"},
+        Snippet{"a block name beginning with a digit takes the mineral's name",
+                "data_2p10h\n_chemical_name_mineral 'rock salt'\n" + cubic_cell +
+                    "_space_group_IT_number 225\n",
+                true, "the deck is named \"rock_salt\"", "rock_salt F m -3 m"},
         Snippet{"a symbol that names nothing, with close names",
                 "data_x\n" + cubic_cell + "_symmetry_space_group_name_H-M 'Fm-3x'\n", false,
                 ".cif:8: _symmetry_space_group_name_H-M: expected a space-group symbol (a "

@@ -5,6 +5,7 @@
 #include "peakhkl/crystal.hpp"
 #include "peakhkl/deck_writer.hpp"
 #include "peakhkl/reflections.hpp"
+#include "peakhkl/table.hpp"
 #include "peakhkl/wavelengths.hpp"
 #include "peakpos/deck.hpp"
 
@@ -15,7 +16,9 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -244,7 +247,10 @@ INSTANTIATE_TEST_SUITE_P(Settings, Symbols,
                                          SymbolCase{"R 3 :H", rhombohedral, "R 3:H"},
                                          SymbolCase{"R -3 c :R", hexagonal_cell, "R -3 c:R"},
                                          SymbolCase{"R -3 c :R", rhombohedral, "R -3 c:R"},
-                                         SymbolCase{"167", hexagonal_cell, "R -3 c:H"}));
+                                         SymbolCase{"167", hexagonal_cell, "R -3 c:H"},
+                                         // Equal 90 degree angles are no rhombohedral axes.
+                                         SymbolCase{"R -3 m", cubic, "R -3 m:H"},
+                                         SymbolCase{"R -3 m H", rhombohedral, "R -3 m:H"}));
 
 // Every International Tables number names its group.
 TEST(Symbols, EveryNumberFrom1To230NamesItsGroup) {
@@ -463,7 +469,9 @@ TEST(Deck, ReadsBackThroughPeakposReader) {
     EXPECT_LE(longest, 78u);
 }
 
-// --d-min 2 for a 4 A cube: 2 0 0, at exactly 2 A, is the deck's last reflection.
+// --d-min 2 for a 4 A cube: 2 0 0, at exactly 2 A, is the deck's last
+// reflection. 4 0 6, 3 0 8 and 0 0 10 of a 2 2 4 cell are at exactly 0.4
+// A, 1/d^2 = 6.25 in binary without rounding: they are the last three.
 TEST(Deck, AReflectionAtTheDLimitIsInTheDeck) {
     const Outcome o = run({"--cell", "4", "4", "4", "90", "90", "90", "--sg", "P m -3 m", "--wave",
                            "CuKa1", "--d-min", "2"});
@@ -473,6 +481,33 @@ TEST(Deck, AReflectionAtTheDLimitIsInTheDeck) {
     peakpos::read_deck(in, *deck);
     ASSERT_EQ(deck->npeak, 4);
     EXPECT_EQ((Miller{deck->h(4), deck->k(4), deck->l(4)}), (Miller{2, 0, 0}));
+
+    const Outcome at = run({"--cell", "2", "2", "4", "90", "90", "90", "--sg", "P4/mmm", "--wave",
+                            "0.5", "--d-min", "0.4"});
+    ASSERT_EQ(at.status, 0) << at.err;
+    peakpos::MemorySource in2(at.out);
+    peakpos::read_deck(in2, *deck);
+    const int n = deck->npeak;
+    ASSERT_GE(n, 3);
+    std::set<Miller> last;
+    for (int i = n - 2; i <= n; ++i) last.insert(Miller{deck->h(i), deck->k(i), deck->l(i)});
+    EXPECT_EQ(last, (std::set<Miller>{{4, 0, 6}, {3, 0, 8}, {0, 0, 10}}));
+}
+
+// Without --tt-max or --d-min the limit is 2theta = 90 degrees.
+TEST(Deck, TheDefaultLimitIs90Degrees) {
+    const std::vector<std::string> args{"--cell", "12",   "13",  "14",     "80",   "85",
+                                        "95",     "--sg", "P 1", "--wave", "CuKa1"};
+    const auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> all = args;
+        all.insert(all.end(), more.begin(), more.end());
+        return run(all).out;
+    };
+    const std::string plain = with({});
+    ASSERT_NE(plain, "");
+    EXPECT_TRUE(plain == with({"--tt-max", "90"}));
+    EXPECT_TRUE(plain != with({"--tt-max", "89.9"}));
+    EXPECT_TRUE(plain != with({"--tt-max", "90.1"}));
 }
 
 TEST(Deck, TheSymbolIsLeftOutWhenItDoesNotFitTheNameLine) {
@@ -570,6 +605,36 @@ TEST(Strengths, MinIntensityLeavesTheWeakAllowedOnesOut) {
     EXPECT_EQ(std::stoul(strong.out.substr(line4)), kept.size());
 }
 
+// --no-deck writes the table only, beyond the deck's 5000 reflections; the
+// deck alone keeps its limit.
+TEST(Strengths, TheTableAloneIsNotBoundByTheDeck) {
+    const std::vector<std::string> triclinic{"--cell", "9",       "10",   "11",   "80",
+                                             "85",     "95",      "--sg", "P -1", "--wave",
+                                             "0.5",    "--d-min", "0.7"};
+    Outcome alone, deck;
+    std::vector<std::string> args = triclinic;
+    args.push_back("--no-deck");
+    const auto rows = rows_of(table_of(args, &alone));
+    ASSERT_EQ(alone.status, 0) << alone.err;
+    EXPECT_EQ(alone.out, "");
+    EXPECT_GT(rows.size(), 5000u);
+    EXPECT_EQ(rows.back().size(), 9u);
+    table_of(triclinic, &deck);
+    EXPECT_EQ(deck.status, 2);
+    EXPECT_NE(deck.err.find("expected at most 5000 reflections"), std::string::npos) << deck.err;
+}
+
+// A row is whole however long its numbers: each row its nine fields.
+TEST(Strengths, ARowHasNoLengthLimit) {
+    const std::vector<Reflection> list{{{1, 0, 0}, 5, 6, false}, {{1, 1, 0}, 3, 12, false}};
+    const Strengths huge{{1e300, 2e300}, {50, 100}};
+    const auto rows = rows_of(table_text(list, 1.54, &huge));
+    ASSERT_EQ(rows.size(), 2u);
+    for (const auto& row : rows) ASSERT_EQ(row.size(), 9u);
+    EXPECT_EQ(rows[0][7].size(), 301u + 7);
+    EXPECT_EQ(rows[1][0] + rows[1][1] + rows[1][2], "110");
+}
+
 // A CIF of rock salt with the atom loop given.
 std::string rock_salt(const std::string& loop) {
     return "data_x\n_cell_length_a 5.64\n_cell_length_b 5.64\n_cell_length_c 5.64\n"
@@ -591,6 +656,10 @@ std::string run_cif(const std::string& text, std::vector<std::string> args, Outc
 const std::string typed_loop =
     "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n"
     "_atom_site_fract_z\n_atom_site_U_iso_or_equiv\n";
+
+const std::string occupancy_loop =
+    "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n"
+    "_atom_site_fract_z\n_atom_site_occupancy\n";
 
 // What a CIF's atoms may lack or hold that peakhkl reads with a warning.
 struct WarningCase {
@@ -640,16 +709,56 @@ INSTANTIATE_TEST_SUITE_P(
                     typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl-1 0.5 0.5 0.5 0.01\n",
                     {},
                     "the ion \"Cl-1\""},
-        WarningCase{
-            "a negative U within its uncertainty",
-            typed_loop + "Na1 Na 0 0 0 -0.001(2)\nCl1 Cl 0.5 0.5 0.5 0.01\n",
-            {},
-            ":16: warning: _atom_site_U_iso_or_equiv of Na1: negative within its uncertainty; "
-            "taken as 0"},
+        WarningCase{"a negative U within three uncertainties",
+                    typed_loop + "Na1 Na 0 0 0 -0.001(2)\nCl1 Cl 0.5 0.5 0.5 0.01\n",
+                    {},
+                    ":16: warning: _atom_site_U_iso_or_equiv of Na1: \"-0.001(2)\" negative within "
+                    "three uncertainties; taken as 0"},
+        WarningCase{"a negative U above -0.01 without an uncertainty",
+                    typed_loop + "Na1 Na 0 0 0 -0.004\nCl1 Cl 0.5 0.5 0.5 0.01\n",
+                    {},
+                    "\"-0.004\" negative within 0.01 A^2 of U; taken as 0"},
         WarningCase{"a dummy atom left out",
                     typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nQ1 Q 0.1 0.2 0.3 0\n",
                     {"--skip-unknown-atoms"},
-                    ":18: warning: _atom_site_label of Q1: a dummy or unknown atom \"Q\" left out"},
+                    ":18: warning: _atom_site_label of Q1: expected an atom of a known element, "
+                    "found a dummy or unknown atom \"Q\"; the atom is left out of the intensities"},
+        WarningCase{"a hydrogen without coordinates left out",
+                    typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nH1 H ? ? ? 0.02\n",
+                    {"--skip-unknown-atoms"},
+                    ":18: warning: _atom_site_fract_x of H1: expected a fractional coordinate, "
+                    "found \"?\"; the atom is left out"},
+        WarningCase{"a coordinate written as a fraction",
+                    typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 1/2 0.5 0.5 0.01\n",
+                    {},
+                    ":17: warning: _atom_site_fract_x of Cl1: the fraction \"1/2\" read as 0.5"},
+        WarningCase{"a number with a trailing marker",
+                    typed_loop + "Na1 Na 0 0 0 0.01*\nCl1 Cl 0.5 0.5 0.5 0.01\n",
+                    {},
+                    "_atom_site_U_iso_or_equiv of Na1: the trailing * of \"0.01*\" read past"},
+        WarningCase{"an occupancy within its uncertainty of 1",
+                    occupancy_loop + "Na1 Na 0 0 0 1.02(3)\nCl1 Cl 0.5 0.5 0.5 1\n",
+                    {},
+                    ":16: warning: _atom_site_occupancy of Na1: \"1.02(3)\" outside 0 to 1 within "
+                    "three uncertainties; taken as 1"},
+        WarningCase{"an occupancy just within three uncertainties of 1",
+                    occupancy_loop + "Na1 Na 0 0 0 1.08(3)\nCl1 Cl 0.5 0.5 0.5 1\n",
+                    {},
+                    "\"1.08(3)\" outside 0 to 1 within three uncertainties; taken as 1"},
+        WarningCase{"an occupancy within 0.01 of 1 without an uncertainty",
+                    occupancy_loop + "Na1 Na 0 0 0 1.00002\nCl1 Cl 0.5 0.5 0.5 1\n",
+                    {},
+                    "\"1.00002\" outside 0 to 1 within 0.01; taken as 1"},
+        WarningCase{"a label given twice",
+                    typed_loop + "Na1 Na 0 0 0 0.01\nNa1 Cl 0.5 0.5 0.5 0.01\n",
+                    {},
+                    ":17: warning: _atom_site_label of Na1: the label is given again (first at "},
+        WarningCase{"two atoms of one element at one place",
+                    typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\n"
+                                 "Na2 Na 0.5 0.5 0 0.01\n",
+                    {},
+                    ":18: warning: _atom_site_label of Na2: an atom of the same element as Na1 "
+                    "("},
         WarningCase{"an anisotropic U of no atom",
                     typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nloop_\n"
                                  "_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
@@ -658,6 +767,168 @@ INSTANTIATE_TEST_SUITE_P(
                                  "_atom_site_aniso_U_23\nK1 0.01 0.01 0.01 0 0 0\n",
                     {},
                     ": warning: _atom_site_aniso_label of K1: no atom site of that label"}));
+
+// An atom that cannot be read costs the intensities, never the positions:
+// the deck is the one of the crystal without atoms, the table has "-" for
+// F2 and the intensity, a warning names the atom and why; status 0.
+struct CostCase {
+    const char* rule;
+    std::string loop;
+    std::string warning;
+};
+
+void PrintTo(const CostCase& c, std::ostream* os) {
+    *os << c.rule;
+}
+
+class Costs : public testing::TestWithParam<CostCase> {};
+
+TEST_P(Costs, TheIntensitiesNotThePositions) {
+    const CostCase& c = GetParam();
+    Outcome o, bare;
+    const std::string table = run_cif(rock_salt(c.loop), {"--wave", "CuKa1"}, &o);
+    const std::string bare_table = run_cif(rock_salt(""), {"--wave", "CuKa1"}, &bare);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, bare.out);
+    EXPECT_EQ(table, bare_table);
+    const auto at = o.err.find(c.warning);
+    ASSERT_NE(at, std::string::npos) << o.err;
+    const std::string line = o.err.substr(at, o.err.find('\n', at) - at);
+    const std::string end = "; no intensities (--skip-unknown-atoms leaves the atom out of them)";
+    EXPECT_EQ(line.substr(line.size() - std::min(line.size(), end.size())), end) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Atoms, Costs,
+    testing::Values(
+        CostCase{"a hydrogen without coordinates",
+                 typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nH1 H ? . ? 0.02\n",
+                 ":18: warning: _atom_site_fract_x of H1: expected a fractional coordinate, found "
+                 "\"?\""},
+        CostCase{"a dummy atom",
+                 typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nQ1 Q 0.1 0.2 0.3 0\n",
+                 "_atom_site_label of Q1: expected an atom of a known element, found a dummy or "
+                 "unknown atom \"Q\""},
+        CostCase{"an impossible occupancy",
+                 occupancy_loop + "Na1 Na 0 0 0 100(1000)\nCl1 Cl 0.5 0.5 0.5 1\n",
+                 ":16: warning: _atom_site_occupancy of Na1: expected an occupancy from 0 to 1"}));
+
+// Values written differently that mean the same atoms give the same table.
+struct SameCase {
+    const char* rule;
+    std::string loop, same;
+};
+
+void PrintTo(const SameCase& c, std::ostream* os) {
+    *os << c.rule;
+}
+
+class Same : public testing::TestWithParam<SameCase> {};
+
+TEST_P(Same, TablesAsTheValuesWrittenPlainly) {
+    const SameCase& c = GetParam();
+    Outcome o, plain;
+    const std::string table = run_cif(rock_salt(c.loop), {"--wave", "CuKa1"}, &o);
+    const std::string plain_table = run_cif(rock_salt(c.same), {"--wave", "CuKa1"}, &plain);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(table, plain_table);
+    EXPECT_NE(rows_of(table).at(0).at(7), "-");
+    EXPECT_EQ(o.err.find("their displacement is taken as 0"), std::string::npos) << o.err;
+}
+
+const std::string aniso_loop = "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                               "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                               "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                               "_atom_site_aniso_U_23\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Atoms, Same,
+    testing::Values(
+        SameCase{"a negative U taken as 0",
+                 typed_loop + "Na1 Na 0 0 0 -0.004\nCl1 Cl 0.5 0.5 0.5 0.01\n",
+                 typed_loop + "Na1 Na 0 0 0 0\nCl1 Cl 0.5 0.5 0.5 0.01\n"},
+        // ICSD writes the anisotropic loop of every atom, "." where not given.
+        SameCase{"an anisotropic loop of dots leaves the isotropic U",
+                 typed_loop + "Na1 Na 0 0 0 0.012\nCl1 Cl 0.5 0.5 0.5 0.01\n" + aniso_loop +
+                     "Na1 . . . . . .\nCl1 . . . . . .\n",
+                 typed_loop + "Na1 Na 0 0 0 0.012\nCl1 Cl 0.5 0.5 0.5 0.01\n"},
+        // ICSD writes . for the elements the site's symmetry makes 0.
+        SameCase{"an anisotropic U with . where the site's symmetry makes it 0",
+                 "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                 "_atom_site_fract_z\nNa1 0 0 0\nCl1 0.5 0.5 0.5\n" +
+                     aniso_loop + "Na1 0.012 0.012 0.012 . . .\nCl1 0.01 0.01 0.01 0 0 0\n",
+                 typed_loop + "Na1 Na 0 0 0 0.012\nCl1 Cl 0.5 0.5 0.5 0.01\n"},
+        // No "displacement taken as 0" for an atom with an anisotropic U.
+        SameCase{"an anisotropic U without an isotropic one",
+                 "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                 "_atom_site_fract_z\nNa1 0 0 0\nCl1 0.5 0.5 0.5\n" +
+                     aniso_loop + "Na1 0.012 0.012 0.012 0 0 0\nCl1 0.01 0.01 0.01 0 0 0\n",
+                 typed_loop + "Na1 Na 0 0 0 0.012\nCl1 Cl 0.5 0.5 0.5 0.01\n"}));
+
+// The intensities of a table, by h k l.
+std::map<std::string, double> intensities_of(const std::string& table) {
+    std::map<std::string, double> by_hkl;
+    for (const auto& row : rows_of(table))
+        if (row.at(8) != "-") by_hkl[row[0] + " " + row[1] + " " + row[2]] = std::stod(row[8]);
+    return by_hkl;
+}
+
+// Brucite, Mg(OH)2 without its H: O on the 3-fold axis at 1/3 2/3 z. Its
+// coordinates rounded as CIFs give them, 0.333 0.667, put the three images
+// 0.003 A apart: one atom all the same, the intensities those of the exact
+// coordinates (counted three times, the 0 0 1 line would be another).
+TEST(Atoms, RoundedSpecialPositionsAreTheAtomOnce) {
+    const auto brucite = [](const std::string& x, const std::string& y) {
+        return "data_brucite\n_cell_length_a 3.148\n_cell_length_b 3.148\n_cell_length_c 4.77\n"
+               "_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 120\n"
+               "_symmetry_space_group_name_H-M 'P -3 m 1'\n" +
+               typed_loop + "Mg1 Mg 0 0 0 0.01\nO1 O " + x + " " + y + " 0.22 0.012\n";
+    };
+    Outcome rounded, exact;
+    const auto a =
+        intensities_of(run_cif(brucite("0.333", "0.667"), {"--wave", "CuKa1"}, &rounded));
+    const auto b = intensities_of(
+        run_cif(brucite("0.3333333333", "0.6666666667"), {"--wave", "CuKa1"}, &exact));
+    ASSERT_EQ(rounded.status, 0) << rounded.err;
+    ASSERT_EQ(exact.status, 0) << exact.err;
+    EXPECT_EQ(rounded.err + exact.err, "");
+    ASSERT_EQ(a.size(), b.size());
+    ASSERT_GT(a.size(), 10u);
+    for (const auto& [hkl, i] : b) EXPECT_NEAR(a.at(hkl), i, 0.5 + 0.01 * i) << hkl;
+}
+
+// Images of a site 0.01 to 0.5 A apart: a split site whose occupancy
+// accounts for its images (1/6 over six) counts each image; an atom of
+// occupancy 1 is one atom near its special position. Each is noted.
+TEST(Atoms, SitesNearTheirImagesAreNotedAndCountedByTheirOccupancy) {
+    const auto rock_salt_with = [](const std::string& na) {
+        return rock_salt(occupancy_loop + na + "\nCl1 Cl 0.5 0.5 0.5 1\n");
+    };
+    Outcome split, loose, origin;
+    const auto s = intensities_of(
+        run_cif(rock_salt_with("Na1 Na 0.02 0 0 0.1666667"), {"--wave", "CuKa1"}, &split));
+    const auto l =
+        intensities_of(run_cif(rock_salt_with("Na1 Na 0.02 0 0 1"), {"--wave", "CuKa1"}, &loose));
+    const auto o =
+        intensities_of(run_cif(rock_salt_with("Na1 Na 0 0 0 1"), {"--wave", "CuKa1"}, &origin));
+    ASSERT_EQ(split.status + loose.status + origin.status, 0) << split.err << loose.err;
+    EXPECT_NE(split.err.find(":16: note: _atom_site_label of Na1: a split site: 6 images lie 0.16 "
+                             "to 0.226 A from it and its occupancy 0.1666667 x 6 <= 1 accounts for "
+                             "them; each image is counted"),
+              std::string::npos)
+        << split.err;
+    EXPECT_NE(loose.err.find("note: _atom_site_label of Na1: 6 images lie 0.16 to 0.226 A from it "
+                             "and its occupancy 1 x 6 > 1: taken as one atom near a special "
+                             "position"),
+              std::string::npos)
+        << loose.err;
+    // Counted over its six images, the split Na is a whole Na near the
+    // origin: the lines are those of rock salt, and so are the loose one's.
+    for (const auto& [hkl, i] : o) {
+        EXPECT_NEAR(s.at(hkl), i, 1 + 0.03 * i) << hkl;
+        EXPECT_NEAR(l.at(hkl), i, 1 + 0.03 * i) << hkl;
+    }
+}
 
 // The element of an atom without a type symbol is the label's: "Na1" is
 // Na, "Clb" is Cl, and a type symbol must be an element whole.

@@ -176,6 +176,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "--wave: expected the option once"},
         Refusal{"unknown option, with the usage", with_cell({"--sg", "225", "--bogus"}),
                 "unknown option \"--bogus\"\nusage: peakhkl"},
+        Refusal{"--no-deck without --table",
+                with_cell({"--sg", "225", "--wave", "1.54", "--no-deck"}),
+                "--no-deck: expected --table FILE to write the list to, found no --table"},
+        Refusal{"a symbol with a character left unread, with close names",
+                with_cell({"--sg", "P 21/c\u00a0", "--wave", "1.54"}),
+                "found \"P 21/c\u00a0\" (did you mean "},
         Refusal{"more than 5000, with the largest limit",
                 {"--cell", "20", "20", "20", "90", "90", "90", "--sg", "P 1", "--wave", "1.54"},
                 "--tt-max: expected at most 5000 reflections, as peakpos reads (the largest 2theta "
@@ -243,46 +249,129 @@ INSTANTIATE_TEST_SUITE_P(
                                      cell + "_space_group_IT_number 225\n"),
                  "--block", "three", "--wave", "1.54"},
                 "expected a data block named \"three\", found the blocks one two"},
+        Refusal{"the table over its own CIF",
+                {cif_file("mine", atoms("Na1 Na 0 0 0 1 0.01\n")), "--wave", "1.54", "--table",
+                 "@mine"},
+                "--table: expected a file other than the CIF it is made from, found "},
+        Refusal{"a device that never ends",
+                {"/dev/zero", "--wave", "1.54"},
+                "/dev/zero: expected a regular file (a CIF is read whole, once), found a "
+                "character device"},
         Refusal{"a CIF and --cell", with_cell({EXAMPLES_DIR "/quartz.cif", "--wave", "1.54"}),
                 "expected either a CIF file or --cell and --sg"},
-        // The atoms: the tag, the atom's label and the line of the tag.
+        // The atoms, under --strict (without it an atom costs the
+        // intensities only): the tag, the atom's label and the line.
         Refusal{"a coordinate that is not a number",
                 {cif_file("xyz", atoms("Na1 Na 0 0 0 1 0.01\nCl1 Cl 0.5 half 0.5 1 0.01\n")),
-                 "--wave", "1.54"},
-                "xyz.cif:17: _atom_site_fract_y of Cl1: expected a number, found \"half\""},
-        Refusal{"a coordinate left unknown",
-                {cif_file("unknown_y", atoms("Na1 Na 0 ? 0 1 0.01\n")), "--wave", "1.54"},
-                "_atom_site_fract_y of Na1: expected a fractional coordinate, found \"?\""},
-        Refusal{"an occupancy above 1 beyond its uncertainty",
-                {cif_file("occ", atoms("Na1 Na 0 0 0 1.2(1) 0.01\n")), "--wave", "1.54"},
-                "occ.cif:16: _atom_site_occupancy of Na1: expected an occupancy from 0 to 1, "
-                "found \"1.2(1)\""},
-        Refusal{"a negative occupancy",
-                {cif_file("negative_occ", atoms("Na1 Na 0 0 0 -0.1 0.01\n")), "--wave", "1.54"},
+                 "--wave", "1.54", "--strict"},
+                "xyz.cif:17: _atom_site_fract_y of Cl1: expected a fractional coordinate "
+                "(--strict), found \"half\""},
+        Refusal{
+            "a coordinate left unknown",
+            {cif_file("unknown_y", atoms("Na1 Na 0 ? 0 1 0.01\n")), "--wave", "1.54", "--strict"},
+            "_atom_site_fract_y of Na1: expected a fractional coordinate (--strict), found \"?\""},
+        Refusal{
+            "an occupancy above 1 beyond three uncertainties",
+            {cif_file("occ", atoms("Na1 Na 0 0 0 1.5(1) 0.01\n")), "--wave", "1.54", "--strict"},
+            "occ.cif:16: _atom_site_occupancy of Na1: expected an occupancy from 0 to 1"},
+        Refusal{"an occupancy of 100 with an uncertainty too large to trust",
+                {cif_file("occ100", atoms("Na1 Na 0 0 0 100(1000) 0.01\n")), "--wave", "1.54",
+                 "--strict"},
+                "found \"100(1000)\""},
+        Refusal{"a negative occupancy with an uncertainty too large to trust",
+                {cif_file("occ_half", atoms("Na1 Na 0 0 0 -0.5(9) 0.01\n")), "--wave", "1.54",
+                 "--strict"},
                 "_atom_site_occupancy of Na1: expected an occupancy from 0 to 1"},
-        Refusal{"a negative U_iso beyond its uncertainty",
-                {cif_file("u", atoms("Na1 Na 0 0 0 1 -0.05(1)\n")), "--wave", "1.54"},
+        Refusal{"a negative occupancy beyond 0.01 without an uncertainty",
+                {cif_file("negative_occ", atoms("Na1 Na 0 0 0 -0.1 0.01\n")), "--wave", "1.54",
+                 "--strict"},
+                "_atom_site_occupancy of Na1: expected an occupancy from 0 to 1"},
+        Refusal{"a negative U_iso beyond three uncertainties",
+                {cif_file("u", atoms("Na1 Na 0 0 0 1 -0.05(1)\n")), "--wave", "1.54", "--strict"},
                 "u.cif:16: _atom_site_U_iso_or_equiv of Na1: expected a displacement of 0 or "
-                "more, found \"-0.05(1)\""},
+                "more"},
+        Refusal{"a negative U_iso beyond -0.01 without an uncertainty",
+                {cif_file("u2", atoms("Na1 Na 0 0 0 1 -0.011\n")), "--wave", "1.54", "--strict"},
+                "found \"-0.011\""},
         Refusal{"an anisotropic U that is not a number",
                 {cif_file("aniso", atoms("Na1 Na 0 0 0 1 0.01\n") +
                                        "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
                                        "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
                                        "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
                                        "_atom_site_aniso_U_23\nNa1 0.01 0.01 x 0 0 0\n"),
+                 "--wave", "1.54", "--strict"},
+                "_atom_site_aniso_U_33 of Na1: expected a number (--strict), found \"x\""},
+        Refusal{
+            "an anisotropic U given in part",
+            {cif_file("aniso_part", atoms("Na1 Na 0 0 0 1 0.01\n") +
+                                        "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                                        "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                                        "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                                        "_atom_site_aniso_U_23\nNa1 0.01 0.01 . 0 0 0\n"),
+             "--wave", "1.54", "--strict"},
+            ":26: _atom_site_aniso_U_11 of Na1: expected all six of U11 ... U23 (--strict), found "
+            "\"0.01 0.01 . 0 0 0\""},
+        Refusal{"an anisotropic U that is not positive definite",
+                {cif_file("aniso_pd", "data_x\n" + cell +
+                                          "loop_\n_atom_site_label\n_atom_site_fract_x\n"
+                                          "_atom_site_fract_y\n_atom_site_fract_z\n"
+                                          "Na1 0.1 0.2 0.3\n_space_group_IT_number 1\n" +
+                                          "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                                          "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                                          "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                                          "_atom_site_aniso_U_23\nNa1 0.01 0.01 0.01 0.02 0 0\n"),
+                 "--wave", "1.54", "--strict"},
+                "aniso_pd.cif:23: _atom_site_aniso_U_11 of Na1: expected an anisotropic "
+                "displacement that is positive definite (--strict), found \"0.01 0.01 0.01 0.02 0 "
+                "0\""},
+        // Its determinant is above 0: the second leading minor tells.
+        Refusal{"an anisotropic U with two negative principal values",
+                {cif_file("aniso_two", "data_x\n" + cell +
+                                           "loop_\n_atom_site_label\n_atom_site_fract_x\n"
+                                           "_atom_site_fract_y\n_atom_site_fract_z\n"
+                                           "Na1 0.1 0.2 0.3\n_space_group_IT_number 1\n" +
+                                           "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                                           "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                                           "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                                           "_atom_site_aniso_U_23\nNa1 0.01 -0.01 -0.01 0 0 0\n"),
+                 "--wave", "1.54", "--strict"},
+                "expected an anisotropic displacement that is positive definite (--strict)"},
+        Refusal{"an anisotropic U with . where the site's symmetry does not make it 0",
+                {cif_file("aniso_dot", "data_x\n" + cell +
+                                           "loop_\n_atom_site_label\n_atom_site_fract_x\n"
+                                           "_atom_site_fract_y\n_atom_site_fract_z\n"
+                                           "Na1 0.1 0.2 0.3\n_space_group_IT_number 1\n" +
+                                           "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                                           "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                                           "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                                           "_atom_site_aniso_U_23\nNa1 0.01 0.02 0.03 . . .\n"),
+                 "--wave", "1.54", "--strict"},
+                "_atom_site_aniso_U_11 of Na1: expected all six of U11 ... U23 (--strict), found "
+                "\"0.01 0.02 0.03 . . .\""},
+        // 2 pi h x overflows: the phase, and F, are no numbers.
+        Refusal{"a coordinate that makes |F|^2 not finite",
+                {cif_file("inf", atoms("Na1 Na 0 0 0 1 0.01\nCl1 Cl 1e308 0.5 0.5 1 0.01\n")),
                  "--wave", "1.54"},
-                "_atom_site_aniso_U_33 of Na1: expected a number, found \"x\""},
+                "inf.cif:17: _atom_site_label of Cl1: expected an atom with a finite |F|^2, found "
+                "one that is not finite at "},
         Refusal{"a dummy atom",
                 {cif_file("q", atoms("Na1 Na 0 0 0 1 0.01\nQ1 Q 0.1 0.2 0.3 1 0.01\n")), "--wave",
-                 "1.54"},
+                 "1.54", "--strict"},
                 "q.cif:17: _atom_site_label of Q1: expected an atom of a known element "
-                "(--skip-unknown-atoms leaves it out), found a dummy or unknown atom \"Q\""},
+                "(--strict), found a dummy or unknown atom \"Q\""},
         Refusal{"an unknown type symbol",
-                {cif_file("xx", atoms("Xx1 Xx 0 0 0 1 0.01\n")), "--wave", "1.54"},
+                {cif_file("xx", atoms("Xx1 Xx 0 0 0 1 0.01\n")), "--wave", "1.54", "--strict"},
                 "_atom_site_label of Xx1: expected an atom of a known element"},
+        // Not read as deuterium or oxygen by its first letter.
+        Refusal{"a type symbol Du that is no element",
+                {cif_file("du", atoms("Du1 Du 0 0 0 1 0.01\n")), "--wave", "1.54", "--strict"},
+                "found a dummy or unknown atom \"Du\""},
+        Refusal{"a type symbol Ow (water's oxygen) that is no element",
+                {cif_file("ow", atoms("Ow1 Ow 0 0 0 1 0.01\n")), "--wave", "1.54", "--strict"},
+                "found a dummy or unknown atom \"Ow\""},
         Refusal{"an element without a neutron scattering length",
                 {cif_file("po", atoms("Po1 Po 0 0 0 1 0.01\n")), "--wave", "1.54", "--radiation",
-                 "neutron"},
+                 "neutron", "--strict"},
                 "found Po, which has no neutron scattering length"},
         Refusal{"--min-intensity without atoms",
                 with_cell({"--sg", "225", "--wave", "1.54", "--min-intensity", "5"}),
@@ -313,6 +402,33 @@ INSTANTIATE_TEST_SUITE_P(
                 with_cell({"--sg", "225", "--wave", "1.54", "--radiation", "neutron",
                            "--monochromator", "26.6"}),
                 "--monochromator: expected X-rays, found --radiation neutron"}));
+
+// A CIF larger than the limit is refused before it is read (a sparse file:
+// nothing is written to the disk).
+TEST(Refuses, ACifLargerThan64MiB) {
+    const std::string path =
+        testing::TempDir() + "peakhkl_large_" + std::to_string(getpid()) + ".cif";
+    std::ofstream(path) << "data_x\n";
+    ASSERT_EQ(truncate(path.c_str(), (64LL << 20) + 1), 0);
+    const Outcome o = run({path, "--wave", "1.54"});
+    std::remove(path.c_str());
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find(": expected a CIF of at most 64 MiB, found 67108865 bytes"),
+              std::string::npos)
+        << o.err;
+}
+
+// A named pipe without a writer is refused at once, not waited on.
+TEST(Refuses, ANamedPipe) {
+    const std::string path = testing::TempDir() + "peakhkl_fifo_" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    const Outcome o = run({path, "--wave", "1.54"});
+    std::remove(path.c_str());
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find(": expected a regular file (a CIF is read whole, once), found a pipe"),
+              std::string::npos)
+        << o.err;
+}
 
 // The number one unit of the last digit of text above it (up) or below it.
 std::string next_limit(const std::string& text, bool up) {
