@@ -350,7 +350,10 @@ proc ::peakview::plot::layout {phases pattern options} {
 # HEIGHT pixels; SCALE is the data axis's (linear, sqrt or log).
 proc ::peakview::plot::draw {widget layout width height {scale linear}} {
     set g [blt::graph $widget -width $width -height $height -plotbackground white \
-               -plotpady {8 0} -title [dict get $layout title]]
+               -plotpady {8 0}]
+    # A text wider than the picture is cut: past 32767 pixels, X takes
+    # BLT's sizes for others and the viewer dies of an X error.
+    $g configure -title [fit [dict get $layout title] [$g cget -font] $width]
     $g axis configure x -title "2\u03b8 (degrees)"
     $g axis configure y -title [dict get {linear intensity sqrt "intensity (square-root scale)"
         log "intensity (log scale)"} $scale]
@@ -394,7 +397,8 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
         # The legend entry: an element without points in the same style,
         # so that the legend's order need not be the drawing order.
         if {[dict get $e label] ne ""} {
-            $g element create key_$name {*}$style -label [dict get $e label]
+            $g element create key_$name {*}$style \
+                -label [fit [dict get $e label] [$g legend cget -font] $width]
             lappend keys key_$name
         }
         if {[dict exists $e pattern]} {
@@ -410,6 +414,24 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
     set data [lsearch -all -inline -exact $drawn data]
     $g element show [concat [lreverse $keys] [lsearch -all -inline -exact -not $drawn data] $data [lreverse $under]]
     return $g
+}
+
+# Returns TEXT where FONT draws it within PIXELS, else its longest start
+# that does with an ellipsis after it.
+proc ::peakview::plot::fit {text font pixels} {
+    if {[font measure $font $text] <= $pixels} { return $text }
+    # The most characters that fit, by halving.
+    set lo 0
+    set hi [string length $text]
+    while {$lo < $hi} {
+        set mid [expr {($lo + $hi + 1) / 2}]
+        if {[font measure $font "[string range $text 0 $mid-1]\u2026"] <= $pixels} {
+            set lo $mid
+        } else {
+            set hi [expr {$mid - 1}]
+        }
+    }
+    return "[string range $text 0 $lo-1]\u2026"
 }
 
 # Returns the label of the tick at the value V of the data's axis under
@@ -482,21 +504,31 @@ proc ::peakview::plot::showData {g layout wlo whi} {
     $g axis configure y -min [dict get $geometry min] -max $whi
 }
 
-# Writes GRAPH as a PNG image WIDTH by HEIGHT to FILE; returns nothing.
+# Writes GRAPH as a PNG image WIDTH by HEIGHT to FILE (see
+# guard::replace: whole, never through a link); returns nothing.
 proc ::peakview::plot::writePng {g file width height} {
     set img [image create photo]
     $g snap -width $width -height $height $img
-    if {[catch {$img write $file -format png} msg]} {
+    set failed [catch {
+        set bytes [$img data -format png]
+        # (Tk 8.6 gives the bytes; a later Tk may give them as base64.)
+        if {[string range $bytes 0 3] ne "\x89PNG"} { set bytes [binary decode base64 $bytes] }
+        ::peakview::guard::replace $file $bytes
+    } msg]
+    image delete $img
+    if {$failed} {
         return -code error -errorcode {PEAKVIEW OUTPUT} "cannot write $file: $msg"
     }
-    image delete $img
 }
 
-# Writes GRAPH as PostScript, WIDTH by HEIGHT pixels on the page, to FILE;
-# returns nothing.
+# Writes GRAPH as PostScript, WIDTH by HEIGHT pixels on the page, to FILE
+# (as writePng does); returns nothing.
 proc ::peakview::plot::writePs {g file width height} {
-    if {[catch {$g postscript output $file -width $width -height $height -maxpect no \
-                    -decorations no -center yes} msg]} {
+    if {[catch {
+        set text [$g postscript output -width $width -height $height -maxpect no \
+                      -decorations no -center yes]
+        ::peakview::guard::replace $file [encoding convertto utf-8 $text]
+    } msg]} {
         return -code error -errorcode {PEAKVIEW OUTPUT} "cannot write $file: $msg"
     }
 }

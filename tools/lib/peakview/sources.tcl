@@ -270,10 +270,11 @@ proc ::peakview::sources::from_deck {what deck peakpos {limitMs 5000}} {
 
 # Returns the phase from the CIF in the file CIF (WHAT names it): as
 # from_deck, for the deck that peakhkl writes with the wavelength WAVE and
-# the 2-theta limit TTMAX, with each row extended by the multiplicity and
+# the 2-theta limit TTMAX (from its data block BLOCK where that is not
+# empty), with each row extended by the multiplicity and
 # the intensity of peakhkl's table: {h k l d 2theta extinct multiplicity
 # intensity}, the intensity "" where the table has none.
-proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs 5000}} {
+proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs 5000} {block ""}} {
     variable hklHeader
     variable oldHklHeader
     if {$wave eq ""} {
@@ -282,8 +283,9 @@ proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs
     close [file tempfile tablepath]
     set deckchan [file tempfile deckpath]
     try {
-        set made [run $peakhkl [list [::peakview::guard::word $cif] --wave $wave --tt-max $ttmax \
-                                    --table $tablepath] /dev/null $limitMs]
+        set arguments [list [::peakview::guard::word $cif] --wave $wave --tt-max $ttmax --table $tablepath]
+        if {$block ne ""} { lappend arguments --block $block }
+        set made [run $peakhkl $arguments /dev/null $limitMs]
         if {[dict get $made status] != 0} {
             fail "$what: [refusal peakhkl $made]"
         }
@@ -331,13 +333,18 @@ proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs
 # warnings LIST}, with no reflections for a plot script (its indices are
 # unknown). OPTIONS is a dict of the viewer's settings: peakpos and peakhkl
 # (the programs, as given, may be empty), selfdir (peakview's directory),
-# wave, ttmax and datamax (each may be empty).
+# wave, ttmax and datamax (each may be empty), and where given block (the
+# data block of a CIF, "" for none).
 proc ::peakview::sources::load {arg options} {
     variable phaseMax
-    set what [expr {$arg eq "-" ? "standard input" : $arg}]
+    set what [name $arg]
     set bytes [::peakview::guard::slurp $arg $what $phaseMax]
     set text [encoding convertfrom utf-8 $bytes]
     set kind [kind $arg $text]
+    set block [expr {[dict exists $options block] ? [dict get $options block] : ""}]
+    if {$block ne "" && $kind ne "cif"} {
+        fail "--block [::peakview::guard::cut $block]: $what is no CIF, and only a CIF has data blocks"
+    }
     if {$kind eq "script"} {
         return [dict create kind script script $text reflections {} warnings {}]
     }
@@ -360,12 +367,18 @@ proc ::peakview::sources::load {arg options} {
         }
         set peakhkl [locate peakhkl [dict get $options peakhkl] [dict get $options selfdir]]
         set ttmax [tt_limit [dict get $options ttmax] [dict get $options datamax]]
-        return [from_cif $what $file [dict get $options wave] $ttmax $peakhkl $peakpos $limitMs]
+        return [from_cif $what $file [dict get $options wave] $ttmax $peakhkl $peakpos $limitMs $block]
     } trap {PEAKVIEW INPUT RUN} {msg} {
         fail "$what: $msg"
     } finally {
         if {$copied} { file delete $file }
     }
+}
+
+# Returns the name of the phase argument ARG in messages: standard input
+# for -, else the file name on one line (see guard::printable).
+proc ::peakview::sources::name {arg} {
+    return [expr {$arg eq "-" ? "standard input" : [::peakview::guard::printable $arg 1]}]
 }
 
 # Returns the upper end of the 2-theta range of PATTERN (a dict from the
@@ -389,14 +402,16 @@ proc ::peakview::sources::data_end {pattern} {
 # forbidden, each stick takes its reflection by that flag, so that an
 # allowed and a forbidden reflection at one 2θ keep their own h k l. OPTIONS is a dict
 # as for load, without datamax, and with limit (the plot script's time
-# limit in ms); PATTERN the measured pattern ({} for none), whose upper
+# limit in ms) and where given blocks (one CIF data block per argument,
+# "" for none); PATTERN the measured pattern ({} for none), whose upper
 # end is a CIF's 2-theta limit where --tt-max is not given.
 proc ::peakview::sources::phases {args options pattern} {
     dict set options datamax [data_end $pattern]
+    set blocks [expr {[dict exists $options blocks] ? [dict get $options blocks] : {}}]
     set records {}
-    foreach arg $args {
-        set what [expr {$arg eq "-" ? "standard input" : $arg}]
-        set source [load $arg $options]
+    foreach arg $args block [lrange $blocks 0 [expr {[llength $args] - 1}]] {
+        set what [name $arg]
+        set source [load $arg [dict replace $options block $block]]
         set phase [::peakview::phases::evaluate [dict get $source script] $what \
                        [dict get $options limit]]
         set rows [dict get $source reflections]
