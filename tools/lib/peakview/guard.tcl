@@ -10,7 +10,11 @@
 #   peakview::guard::slurp NAME WHAT MAX   the bytes of NAME (- standard input)
 #   peakview::guard::plottable V           true when the plot can lay out V
 #   peakview::guard::axis LO HI            a range the plot can lay out
-#   peakview::guard::cut TEXT              TEXT cut to a readable length
+#   peakview::guard::cut TEXT              TEXT cut to a readable length, on one line
+#   peakview::guard::printable TEXT ?ONELINE?   TEXT with its control characters as \xNN
+#   peakview::guard::same A B              true when the files A and B are one file
+#   peakview::guard::fresh PATH            a channel on a new file PATH, never an old one
+#   peakview::guard::replace PATH BYTES    BYTES written whole to PATH, never through a link
 
 namespace eval ::peakview::guard {
     # The largest magnitude drawn: BLT's axes abort past about 1e300 (the
@@ -103,11 +107,74 @@ proc ::peakview::guard::axis {lo hi} {
     return [list $lo $hi]
 }
 
-# Returns TEXT cut to one readable piece: at most its first lines and
-# messageMax characters.
+# Returns TEXT cut to one readable piece: one line (see printable) of at
+# most messageMax characters.
 proc ::peakview::guard::cut {text} {
     variable messageMax
-    set text [string trimright $text]
+    set text [printable [string trimright $text] 1]
     if {[string length $text] <= $messageMax} { return $text }
     return "[string range $text 0 [expr {$messageMax - 1}]]... ([string length $text] characters)"
+}
+
+# Returns TEXT with each control character written as \xNN (its UTF-8
+# bytes), as peakpos writes them, so that nothing a file holds can move a
+# terminal's cursor or colour its text: line breaks stay where ONELINE is
+# false (a tool's message of several lines), else they go too.
+proc ::peakview::guard::printable {text {oneline 0}} {
+    set pattern [expr {$oneline ? {[\x00-\x1f\x7f-\x9f]} : {[\x00-\x09\x0b-\x1f\x7f-\x9f]}}]
+    if {![regexp $pattern $text]} { return $text }
+    set out ""
+    foreach c [split $text ""] {
+        if {[regexp $pattern $c]} {
+            binary scan [encoding convertto utf-8 $c] cu* bytes
+            foreach b $bytes { append out [format "\\x%02X" $b] }
+        } else {
+            append out $c
+        }
+    }
+    return $out
+}
+
+# Returns true when the names A and B (paths as for path) are one existing
+# file: the same device and inode, whatever links or names lead there.
+proc ::peakview::guard::same {a b} {
+    if {[catch {file stat [path $a] sa}] || [catch {file stat [path $b] sb}]} { return 0 }
+    return [expr {$sa(dev) == $sb(dev) && $sa(ino) == $sb(ino)}]
+}
+
+# Returns a binary channel open for writing on the file PATH, which it
+# creates: an error (with the error code of open, POSIX EEXIST ...) where
+# anything has the name already, a symbolic link above all, which is never
+# followed.
+proc ::peakview::guard::fresh {path} {
+    set chan [open [path $path] {WRONLY CREAT EXCL} 0666]
+    fconfigure $chan -translation binary
+    return $chan
+}
+
+# Returns nothing; writes BYTES to the file PATH as a whole: to a new file
+# beside it first (see fresh), then renamed to PATH, so that a file there
+# before is replaced, and a symbolic link there is replaced itself, never
+# written through. A directory at PATH is refused; on an error PATH stays
+# as it was.
+proc ::peakview::guard::replace {path bytes} {
+    set path [path $path]
+    if {[file isdirectory $path]} { error "it is a directory" }
+    for {set n 0} {1} {incr n} {
+        set temp [file join [file dirname $path] .[file tail $path].[pid]-$n]
+        if {![catch {fresh $temp} chan opts]} break
+        if {[lrange [dict get $opts -errorcode] 0 1] ne {POSIX EEXIST} || $n >= 100} {
+            error [string trim [lindex [split $chan :] end]]
+        }
+    }
+    try {
+        puts -nonewline $chan $bytes
+        close $chan
+        # (rename(2): the link itself gives way.)
+        file rename -force -- $temp $path
+    } on error {msg} {
+        catch {close $chan}
+        file delete -- $temp
+        error [string trim [lindex [split $msg :] end]]
+    }
 }

@@ -126,9 +126,10 @@ proc ::peakview::labels::place {items taken bounds tiers gap} {
     # The boxes placed so far (taken ones first), by the columns they
     # reach into, GAP included.
     array set placed {}
+    # (A taken box carries a fifth word: the tiers' gap is between labels.)
     foreach box $taken {
         foreach c [columns $box $gap] {
-            lappend placed($c) $box
+            lappend placed($c) [linsert $box end taken]
         }
     }
     # The centres of the labels kept, in ascending order, by their tier,
@@ -171,9 +172,10 @@ proc ::peakview::labels::place {items taken bounds tiers gap} {
                         continue
                     }
                     foreach other $placed($c) {
-                        lassign $other ox0 oy0 ox1 oy1
+                        lassign $other ox0 oy0 ox1 oy1 kind
+                        set sep [expr {$kind eq "taken" ? $gap : $apart}]
                         if {$x0 < $ox1 + $gap && $ox0 < $x1 + $gap
-                            && $y0 < $oy1 + $apart && $oy0 < $y1 + $apart} {
+                            && $y0 < $oy1 + $sep && $oy0 < $y1 + $sep} {
                             set found ""
                             break
                         }

@@ -487,7 +487,10 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
     variable withSigma
     unset -nocomplain withSigma($widget)
     set g [blt::graph $widget -width $width -height $height -plotbackground white \
-               -plotpady {8 0} -title [dict get $layout title]]
+               -plotpady {8 0}]
+    # A text wider than the picture is cut: past 32767 pixels, X takes
+    # BLT's sizes for others and the viewer dies of an X error.
+    $g configure -title [fit [dict get $layout title] [$g cget -font] $width]
     $g axis configure x -title "2\u03b8 (degrees)"
     $g axis configure y -title [dict get {linear intensity sqrt "intensity (square-root scale)"
         log "intensity (log scale)"} $scale]
@@ -539,7 +542,8 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
         # The legend entry: an element without points in the same style,
         # so that the legend's order need not be the drawing order.
         if {[dict get $e label] ne ""} {
-            $g element create key_$name {*}$style -label [dict get $e label]
+            $g element create key_$name {*}$style \
+                -label [fit [dict get $e label] [$g legend cget -font] $width]
             set ::peakview::plot::keyText($g,key_$name) [dict get $e label]
             lappend keys key_$name
         }
@@ -572,16 +576,7 @@ proc ::peakview::plot::narrowLegend {g width} {
     set room [expr {max(40, $width / 5 - 40)}]
     foreach name [array names keyText $g,*] {
         set full $keyText($name)
-        set text $full
-        if {[font measure $font $full] > $room} {
-            set lo 0
-            set hi [string length $full]
-            while {$hi - $lo > 1} {
-                set mid [expr {($lo + $hi) / 2}]
-                if {[font measure $font "[string range $full 0 $mid-1]…"] <= $room} { set lo $mid } else { set hi $mid }
-            }
-            set text "[string trimright [string range $full 0 $lo-1]]…"
-        }
+        set text [fit $full $font $room]
         $g element configure [lindex [split $name ,] end] -label $text
     }
 }
@@ -632,6 +627,24 @@ proc ::peakview::plot::errorBars {g {width ""}} {
         $g element configure [lindex $element 0] -showerrorbars [expr {$shown ? "y" : "none"}]
     }
     return [expr {$shown ? $n : 0}]
+}
+
+# Returns TEXT where FONT draws it within PIXELS, else its longest start
+# that does with an ellipsis after it.
+proc ::peakview::plot::fit {text font pixels} {
+    if {[font measure $font $text] <= $pixels} { return $text }
+    # The most characters that fit, by halving.
+    set lo 0
+    set hi [string length $text]
+    while {$lo < $hi} {
+        set mid [expr {($lo + $hi + 1) / 2}]
+        if {[font measure $font "[string range $text 0 $mid-1]\u2026"] <= $pixels} {
+            set lo $mid
+        } else {
+            set hi [expr {$mid - 1}]
+        }
+    }
+    return "[string range $text 0 $lo-1]\u2026"
 }
 
 # Returns the label of the tick at the value V of the data's axis under
@@ -782,36 +795,56 @@ proc ::peakview::plot::writePdf {g file width height} {
         return -code error -errorcode {PEAKVIEW OUTPUT} \
             "cannot write $file: PDF is written through Ghostscript, which is not installed (Debian: ghostscript)"
     }
+    # Ghostscript writes into a file of the viewer's own making (a name of
+    # the user's could hold its pipe or format characters); the PDF then
+    # replaces FILE as the other pictures do.
     close [file tempfile ps .ps]
+    close [file tempfile pdf .pdf]
     try {
         writePs $g $ps $width $height
         package require peakview::sources
         set made [::peakview::sources::run [lindex $gs 0] [list -q -dSAFER -dBATCH -dNOPAUSE -dEPSCrop \
-            -sDEVICE=pdfwrite -sOutputFile=[::peakview::guard::path $file] $ps] /dev/null 60000]
+            -sDEVICE=pdfwrite -sOutputFile=$pdf $ps] /dev/null 60000]
         if {[dict get $made status] != 0} {
             return -code error -errorcode {PEAKVIEW OUTPUT} \
                 "cannot write $file: Ghostscript: [::peakview::guard::cut [dict get $made err][dict get $made out]]"
         }
+        set f [open $pdf rb]
+        set bytes [read $f]
+        close $f
+        if {[catch {::peakview::guard::replace $file $bytes} msg]} {
+            return -code error -errorcode {PEAKVIEW OUTPUT} "cannot write $file: $msg"
+        }
     } finally {
-        file delete $ps
+        file delete $ps $pdf
     }
 }
 
-# Writes GRAPH as a PNG image WIDTH by HEIGHT to FILE; returns nothing.
+# Writes GRAPH as a PNG image WIDTH by HEIGHT to FILE (see
+# guard::replace: whole, never through a link); returns nothing.
 proc ::peakview::plot::writePng {g file width height} {
     set img [image create photo]
     $g snap -width $width -height $height $img
-    if {[catch {$img write $file -format png} msg]} {
+    set failed [catch {
+        set bytes [$img data -format png]
+        # (Tk 8.6 gives the bytes; a later Tk may give them as base64.)
+        if {[string range $bytes 0 3] ne "\x89PNG"} { set bytes [binary decode base64 $bytes] }
+        ::peakview::guard::replace $file $bytes
+    } msg]
+    image delete $img
+    if {$failed} {
         return -code error -errorcode {PEAKVIEW OUTPUT} "cannot write $file: $msg"
     }
-    image delete $img
 }
 
-# Writes GRAPH as PostScript, WIDTH by HEIGHT pixels on the page, to FILE;
-# returns nothing.
+# Writes GRAPH as PostScript, WIDTH by HEIGHT pixels on the page, to FILE
+# (as writePng does); returns nothing.
 proc ::peakview::plot::writePs {g file width height} {
-    if {[catch {$g postscript output $file -width $width -height $height -maxpect no \
-                    -decorations no -center yes} msg]} {
+    if {[catch {
+        set text [$g postscript output -width $width -height $height -maxpect no \
+                      -decorations no -center yes]
+        ::peakview::guard::replace $file [encoding convertto utf-8 $text]
+    } msg]} {
         return -code error -errorcode {PEAKVIEW OUTPUT} "cannot write $file: $msg"
     }
 }

@@ -271,10 +271,10 @@ proc ::peakview::sources::from_deck {what deck peakpos {limitMs 5000}} {
 # Returns the phase from the CIF in the file CIF (WHAT names it): as
 # from_deck, for the deck that peakhkl writes with the wavelength WAVE and
 # the 2-theta limit TTMAX (and BEAM, more of peakhkl's options: the
-# monochromator, the polarization, the radiation, the zero shift), with
-# each row extended by the multiplicity and
-# the intensity of peakhkl's table: {h k l d 2theta extinct multiplicity
-# intensity}, the intensity "" where the table has none.
+# monochromator, the polarization, the radiation, the zero shift, and
+# --block NAME for the data block), with each row extended by the
+# multiplicity and the intensity of peakhkl's table: {h k l d 2theta
+# extinct multiplicity intensity}, the intensity "" where the table has none.
 proc ::peakview::sources::from_cif {what cif wave ttmax peakhkl peakpos {limitMs 5000} {beam {}}} {
     variable hklHeader
     variable oldHklHeader
@@ -401,14 +401,19 @@ proc ::peakview::sources::from_table {what cif table beam err} {
 # warnings LIST}, with no reflections for a plot script (its indices are
 # unknown). OPTIONS is a dict of the viewer's settings: peakpos and peakhkl
 # (the programs, as given, may be empty), selfdir (peakview's directory),
-# wave, ttmax and datamax (each may be empty), and where given beam
-# (peakhkl's further options for a CIF, a list of words).
+# wave, ttmax and datamax (each may be empty), where given beam (peakhkl's
+# further options for a CIF, a list of words) and block (the data block of
+# a CIF, "" for none).
 proc ::peakview::sources::load {arg options} {
     variable phaseMax
-    set what [expr {$arg eq "-" ? "standard input" : $arg}]
+    set what [name $arg]
     set bytes [::peakview::guard::slurp $arg $what $phaseMax]
     set text [encoding convertfrom utf-8 $bytes]
     set kind [kind $arg $text]
+    set block [expr {[dict exists $options block] ? [dict get $options block] : ""}]
+    if {$block ne "" && $kind ne "cif"} {
+        fail "--block [::peakview::guard::cut $block]: $what is no CIF, and only a CIF has data blocks"
+    }
     if {$kind eq "script"} {
         return [dict create kind script script $text reflections {} warnings {}]
     }
@@ -432,12 +437,21 @@ proc ::peakview::sources::load {arg options} {
         set peakhkl [locate peakhkl [dict get $options peakhkl] [dict get $options selfdir]]
         set ttmax [tt_limit [dict get $options ttmax] [dict get $options datamax]]
         set beam [expr {[dict exists $options beam] ? [dict get $options beam] : {}}]
+        if {[dict exists $options block] && [dict get $options block] ne ""} {
+            lappend beam --block [dict get $options block]
+        }
         return [from_cif $what $file [dict get $options wave] $ttmax $peakhkl $peakpos $limitMs $beam]
     } trap {PEAKVIEW INPUT RUN} {msg} {
         fail "$what: $msg"
     } finally {
         if {$copied} { file delete $file }
     }
+}
+
+# Returns the name of the phase argument ARG in messages: standard input
+# for -, else the file name on one line (see guard::printable).
+proc ::peakview::sources::name {arg} {
+    return [expr {$arg eq "-" ? "standard input" : [::peakview::guard::printable $arg 1]}]
 }
 
 # Returns the upper end of the 2-theta range of PATTERN (a dict from the
@@ -461,14 +475,16 @@ proc ::peakview::sources::data_end {pattern} {
 # forbidden, each stick takes its reflection by that flag, so that an
 # allowed and a forbidden reflection at one 2θ keep their own h k l. OPTIONS is a dict
 # as for load, without datamax, and with limit (the plot script's time
-# limit in ms); PATTERN the measured pattern ({} for none), whose upper
+# limit in ms) and where given blocks (one CIF data block per argument,
+# "" for none); PATTERN the measured pattern ({} for none), whose upper
 # end is a CIF's 2-theta limit where --tt-max is not given.
 proc ::peakview::sources::phases {args options pattern} {
     dict set options datamax [data_end $pattern]
+    set blocks [expr {[dict exists $options blocks] ? [dict get $options blocks] : {}}]
     set records {}
-    foreach arg $args {
-        set what [expr {$arg eq "-" ? "standard input" : $arg}]
-        set source [load $arg $options]
+    foreach arg $args block [lrange $blocks 0 [expr {[llength $args] - 1}]] {
+        set what [name $arg]
+        set source [load $arg [dict replace $options block $block]]
         set rows [dict get $source reflections]
         if {[dict exists $source record]} {
             # Drawn from a table alone.

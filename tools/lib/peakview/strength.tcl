@@ -14,7 +14,10 @@
 #   peakview::strength::kalpha2 WAVE NAMED          λ(Kα2) for the line WAVE, or ""
 #   peakview::strength::common PHASES               the phases' one wavelength, or ""
 #   peakview::strength::table PHASES ?EXTINCT XMIN XMAX?   the rows of the table of the sticks
+#   peakview::strength::text ROWS                   the table's text (UTF-8 bytes)
 #   peakview::strength::write FILE PHASES ?EXTINCT XMIN XMAX?   the table written to FILE
+
+package require peakview::guard
 
 namespace eval ::peakview::strength {
     variable header {phase h k l d 2theta multiplicity intensity extinct line}
@@ -245,19 +248,20 @@ proc ::peakview::strength::table {phases {extinct 1} {xmin -Inf} {xmax Inf}} {
     return $rows
 }
 
-# Writes the table of the sticks of PHASES (see table) to the file PATH,
-# tab-separated under a header line; returns the number of rows.
-proc ::peakview::strength::write {path phases {extinct 1} {xmin -Inf} {xmax Inf}} {
+# Returns the table of ROWS (from table) as the file holds it: UTF-8,
+# tab-separated, under a header line.
+proc ::peakview::strength::text {rows} {
     variable header
+    set lines [list [join $header \t]]
+    foreach row $rows { lappend lines [join $row \t] }
+    return [encoding convertto utf-8 [join $lines \n]\n]
+}
+
+# Writes the table of the sticks of PHASES (see table) to the file PATH
+# (see guard::replace: whole, never through a link); returns the number
+# of rows.
+proc ::peakview::strength::write {path phases {extinct 1} {xmin -Inf} {xmax Inf}} {
     set rows [table $phases $extinct $xmin $xmax]
-    # A name that begins with | is a file too.
-    set chan [open [file normalize $path] w]
-    try {
-        fconfigure $chan -encoding utf-8 -translation lf
-        puts $chan [join $header \t]
-        foreach row $rows { puts $chan [join $row \t] }
-    } finally {
-        close $chan
-    }
+    ::peakview::guard::replace $path [text $rows]
     return [llength $rows]
 }

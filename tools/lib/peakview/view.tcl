@@ -466,17 +466,33 @@ proc ::peakview::view::background {g} {
 
 # Returns the path of the file it wrote: the table of the sticks in the
 # 2θ range shown on G, in the current directory under a name not taken
-# yet (peakview-sticks-N.tsv), named in the status line.
+# yet (peakview-sticks-N.tsv; a file or a link there is left alone),
+# named in the status line.
 proc ::peakview::view::save {g} {
     variable settings
     set s $settings($g)
-    for {set n 1} {[file exists [set path [file join [pwd] peakview-sticks-$n.tsv]]]} {incr n} {}
     lassign [$g axis limits x] lo hi
-    if {[catch {::peakview::strength::write $path [dict get $s phases] [dict get $s extinct] $lo $hi} rows]} {
-        note $g "cannot write $path: $rows"
+    set rows [::peakview::strength::table [dict get $s phases] [dict get $s extinct] $lo $hi]
+    set failed [catch {
+        for {set n 1} {1} {incr n} {
+            set path [file join [pwd] peakview-sticks-$n.tsv]
+            if {![catch {::peakview::guard::fresh $path} chan opts]} break
+            if {[lrange [dict get $opts -errorcode] 0 1] ne {POSIX EEXIST} || $n >= 10000} {
+                error [string trim [lindex [split $chan :] end]]
+            }
+        }
+        try {
+            puts -nonewline $chan [::peakview::strength::text $rows]
+        } finally {
+            close $chan
+        }
+    } msg]
+    if {$failed} {
+        note $g [::peakview::guard::printable "cannot write $path: $msg" 1]
         return ""
     }
-    note $g [format "wrote %d sticks between 2\u03b8 %.3f\u00b0 and %.3f\u00b0 to %s" $rows $lo $hi $path]
+    note $g [::peakview::guard::printable [format "wrote %d sticks between 2\u03b8 %.3f\u00b0 and %.3f\u00b0 to %s" \
+                                               [llength $rows] $lo $hi $path] 1]
     return $path
 }
 
@@ -488,11 +504,12 @@ proc ::peakview::view::picture {g} {
     cancel $g
     update idletasks
     if {[catch {::peakview::plot::writePng $g $path [winfo width $g] [winfo height $g]} msg]} {
-        note $g $msg
+        note $g [::peakview::guard::printable $msg 1]
         return ""
     }
     lassign [$g axis limits x] lo hi
-    note $g [format "wrote the view (2\u03b8 %.3f\u00b0 to %.3f\u00b0) to %s" $lo $hi $path]
+    note $g [::peakview::guard::printable [format "wrote the view (2\u03b8 %.3f\u00b0 to %.3f\u00b0) to %s" \
+                                               $lo $hi $path] 1]
     return $path
 }
 
