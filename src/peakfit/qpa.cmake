@@ -9,6 +9,6 @@ if(NOT XRL_INCLUDE_DIR OR NOT XRL_LIBRARY)
   message(FATAL_ERROR "xraylib not found (Debian: libxrl-dev; scripts/install-build-deps.sh installs it)")
 endif()
 add_library(peakfit_qpa STATIC ${CMAKE_CURRENT_LIST_DIR}/qpa.cpp ${CMAKE_CURRENT_LIST_DIR}/absorption.cpp
-                               ${CMAKE_CURRENT_LIST_DIR}/orientation.cpp)
+                               ${CMAKE_CURRENT_LIST_DIR}/orientation.cpp ${CMAKE_CURRENT_LIST_DIR}/rietveld.cpp)
 target_include_directories(peakfit_qpa SYSTEM PUBLIC ${XRL_INCLUDE_DIR})
 target_link_libraries(peakfit_qpa PUBLIC peakhkl_core Eigen3::Eigen ${XRL_LIBRARY})
