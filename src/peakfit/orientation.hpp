@@ -3,6 +3,8 @@
 // specimen's normal.
 #pragma once
 
+#include "peakfit/metric.hpp"
+
 #include "peakhkl/reflections.hpp"
 
 #include <gemmi/symmetry.hpp>
@@ -13,10 +15,6 @@
 namespace peakfit {
 
 using Miller = peakhkl::Miller;
-
-// The reciprocal metric tensor as six numbers, GSAS-II's A:
-//   1/d^2 = A0 h^2 + A1 k^2 + A2 l^2 + A3 hk + A4 hl + A5 kl.
-using Metric = std::array<double, 6>;
 
 // The members of the set of hkl: its orbit under the rotations of ops and
 // the inversion (Friedel mates, which powder diffraction cannot tell
