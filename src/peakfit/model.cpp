@@ -21,7 +21,7 @@ void chebyshev(double t, int n, double* out) {
 } // namespace
 
 const char* mode_name(Mode mode) {
-    return mode == Mode::pawley ? "pawley" : "lebail";
+    return mode == Mode::pawley ? "pawley" : mode == Mode::rietveld ? "rietveld" : "lebail";
 }
 
 int Model::add(const std::string& name, double value, double lower, double upper) {
@@ -68,6 +68,12 @@ Model::Model(Data data, Instrument instrument, std::vector<Phase> phases)
                     ph.intensity[k], 0);
             }
         }
+        if (ph.mode == Mode::rietveld) {
+            ph.scale = add(ph.name + "_scale", 1, 0);
+            if (ph.refine_biso) ph.biso = add(ph.name + "_biso", 0, -5, 20);
+            if (ph.structure && ph.structure->oriented())
+                ph.po = add(ph.name + "_po_ratio", 1, 0.1, 10);
+        }
         key_offset_.push_back(key);
         for (std::size_t k = 0; k < ph.reflections.size(); ++k)
             for (int w = 0; w < (has_alpha2() ? 2 : 1); ++w) {
@@ -104,7 +110,25 @@ int Model::index(const std::string& name) const {
 double Model::intensity(const double* p, int phase, int k) const {
     const Phase& ph = phases_[sz(phase)];
     if (ph.mode == Mode::pawley) return p[ph.intensity0 + k];
+    if (ph.mode == Mode::rietveld)
+        return rietveld(p, phase, k,
+                        inverse_d2(ph.constraint.metric(p + ph.metric), ph.reflections[sz(k)].hkl))
+            .i;
     return ph.intensity[sz(k)];
+}
+
+Model::Rietveld Model::rietveld(const double* p, int phase, int k, double s) const {
+    const Phase& ph = phases_[sz(phase)];
+    const double b = ph.biso >= 0 ? p[ph.biso] : 0;
+    const double r = ph.po >= 0 ? p[ph.po] : 1;
+    const StructureIntensities::Value v = ph.structure->at(sz(k), p[ph.scale], b, r, s / 4);
+    // Lp of the Kalpha1 line and its slope in s (a central difference).
+    const double lp = lp_at(s, instrument_.alpha1, instrument_.beam);
+    const double h = 1e-6 * s;
+    const double d_lp = (lp_at(s + h, instrument_.alpha1, instrument_.beam) -
+                         lp_at(s - h, instrument_.alpha1, instrument_.beam)) /
+                        (2 * h);
+    return {v.i * lp, v.di_ds * lp, v.di_db * lp, v.di_dr * lp, v.di_ds2 / 4 * lp + v.i * d_lp};
 }
 
 Line Model::line(const double* p, int phase, int k, int which) const {
@@ -125,6 +149,8 @@ Line Model::line(const double* p, int phase, int k, int which) const {
     if (!pos.ok) return l;
     l.position = pos.tt;
     l.theta = pos.theta;
+    l.s = s;
+    for (int i = 0; i < ph.constraint.free(); ++i) l.d_s_metric[sz(i)] = ds[sz(i)];
     l.d_position_disp = pos.d_disp;
     for (int i = 0; i < ph.constraint.free(); ++i) {
         l.d_position_metric[sz(i)] = pos.d_s * ds[sz(i)];
@@ -271,7 +297,9 @@ bool Model::evaluate(const double* p, const Chunk& chunk, const std::vector<int>
             continue;
         }
         const Phase& ph = phases_[sz(k.phase)];
-        const double in = intensity(p, k.phase, k.reflection);
+        const bool rv = ph.mode == Mode::rietveld;
+        const Rietveld ri = rv ? rietveld(p, k.phase, k.reflection, l.s) : Rietveld{};
+        const double in = rv ? ri.i : intensity(p, k.phase, k.reflection);
         const double amp = in * l.strength;
         double* cm[6] = {};
         for (int m = 0; m < ph.constraint.free(); ++m) cm[m] = col(ph.metric + m);
@@ -283,6 +311,9 @@ bool Model::evaluate(const double* p, const Chunk& chunk, const std::vector<int>
         double* ch = col(asym_h);
         double* cr = k.which == 1 ? col(ratio) : nullptr;
         double* ci = ph.mode == Mode::pawley ? col(ph.intensity0 + k.reflection) : nullptr;
+        double* c_scale = rv ? col(ph.scale) : nullptr;
+        double* c_biso = rv ? col(ph.biso) : nullptr;
+        double* c_po = rv ? col(ph.po) : nullptr;
         for (auto it = std::lower_bound(first, last, l.lo); it != last && *it <= l.hi; ++it) {
             const std::size_t i = static_cast<std::size_t>(it - first);
             const LineValue v = line_value(l, *it);
@@ -295,7 +326,8 @@ bool Model::evaluate(const double* p, const Chunk& chunk, const std::vector<int>
                 if (cm[m] != nullptr)
                     cm[m][i] += dpos * l.d_position_metric[sz(m)] +
                                 in * v.value * l.d_strength_metric[sz(m)] +
-                                amp * dshape_dtheta * l.d_theta_metric[sz(m)];
+                                amp * dshape_dtheta * l.d_theta_metric[sz(m)] +
+                                l.strength * v.value * ri.d_s * l.d_s_metric[sz(m)];
             if (cz != nullptr) cz[i] += dpos;
             if (cd != nullptr) cd[i] += dpos * l.d_position_disp;
             for (int m = 0; m < 5; ++m)
@@ -306,6 +338,9 @@ bool Model::evaluate(const double* p, const Chunk& chunk, const std::vector<int>
             if (ch != nullptr) ch[i] += amp * v.d_h;
             if (cr != nullptr) cr[i] += in * v.value * l.d_strength_ratio;
             if (ci != nullptr) ci[i] += l.strength * v.value;
+            if (c_scale != nullptr) c_scale[i] += l.strength * v.value * ri.d_scale;
+            if (c_biso != nullptr) c_biso[i] += l.strength * v.value * ri.d_biso;
+            if (c_po != nullptr) c_po[i] += l.strength * v.value * ri.d_po;
         }
     }
 

@@ -9,6 +9,8 @@
 #include "peakfit/geometry.hpp"
 #include "peakfit/metric.hpp"
 #include "peakfit/profile.hpp"
+#include "peakfit/qpa.hpp"
+#include "peakfit/rietveld.hpp"
 
 #include "peakhkl/crystal.hpp"
 #include "peakhkl/intensity.hpp"
@@ -16,6 +18,7 @@
 
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,9 +28,9 @@ namespace peakfit {
 //   lebail: partitioned from the observed counts between cycles (lebail.hpp),
 //           held fixed within a least-squares solve;
 //   pawley: one bounded parameter per reflection;
-//   (a fixed |F|^2 times a scale fits the same seam: intensity() and the
-//   derivatives it adds in Model::evaluate.)
-enum class Mode { lebail, pawley };
+//   rietveld: the atoms' m |F|^2 (fixed) times the phase's scale, an
+//           overall B, the March-Dollase factor and Lp (rietveld.hpp).
+enum class Mode { lebail, pawley, rietveld };
 const char* mode_name(Mode mode);
 
 struct Parameter {
@@ -53,6 +56,13 @@ struct Phase {
     int metric = -1;     // the constraint's free() parameters from here
     int profile = -1;    // U V W X Y
     int intensity0 = -1; // Pawley: one per reflection
+    // Rietveld: the structure's side of the intensities, whether an overall
+    // B is refined, and the indices of the scale, B and March-Dollase r
+    // (-1 where there is none).
+    std::shared_ptr<const StructureIntensities> structure;
+    CellContents contents; // what its cell holds (Z M), for the weight fractions
+    bool refine_biso = false;
+    int scale = -1, biso = -1, po = -1;
 };
 
 struct Instrument {
@@ -69,6 +79,8 @@ struct Instrument {
 struct Line {
     int phase = 0, reflection = 0, which = 0; // which: 0 Kalpha1, 1 Kalpha2
     double position = 0, theta = 0;
+    double s = 0;                              // 1/d^2 of the reflection
+    std::array<double, 6> d_s_metric{};        // by the phase's metric parameters
     std::array<double, 6> d_position_metric{}; // by the phase's metric parameters
     double d_position_disp = 0;
     std::array<double, 6> d_theta_metric{}; // the Bragg angle the widths are taken at
@@ -98,8 +110,16 @@ class Model {
     // Indices of the global parameters.
     int background = 0, inverse = -1, zero = 0, displacement = 0, ratio = 0, asym_s = 0, asym_h = 0;
 
-    // The intensity of reflection k of phase (at parameter values p).
+    // The intensity of reflection k of phase (at parameter values p): the
+    // integrated intensity of its Kalpha1 line, Lp included.
     double intensity(const double* p, int phase, int k) const;
+
+    // A Rietveld phase's intensity of reflection k at 1/d^2 = s, and its
+    // derivatives in the phase's scale, B, r and s.
+    struct Rietveld {
+        double i = 0, d_scale = 0, d_biso = 0, d_po = 0, d_s = 0;
+    };
+    Rietveld rietveld(const double* p, int phase, int k, double s) const;
 
     // The line of reflection k of phase at p, with the window and the
     // number of axial-divergence nodes fixed by the last refresh().

@@ -33,4 +33,20 @@ Phase make_phase(const std::string& name, const peakhkl::Crystal& crystal, Mode 
     return ph;
 }
 
+Phase make_rietveld_phase(const std::string& name, const peakhkl::Crystal& crystal,
+                          const std::vector<peakhkl::AtomSite>& atoms, const Data& data,
+                          const Instrument& instrument, const std::optional<Miller>& po_axis,
+                          bool biso, std::vector<std::string>& warnings, double margin) {
+    Phase ph = make_phase(name, crystal, Mode::rietveld, data, instrument, margin);
+    peakhkl::Beam beam = instrument.beam;
+    beam.wave = instrument.alpha1;
+    peakhkl::Scatterers s = peakhkl::scatterers(atoms, beam, false);
+    warnings.insert(warnings.end(), s.warnings.begin(), s.warnings.end());
+    ph.contents = cell_contents(crystal, atoms);
+    ph.structure = std::make_shared<const StructureIntensities>(
+        crystal, s.sites, ph.reflections, beam, po_axis, metric_of_cell(crystal.cell));
+    ph.refine_biso = biso;
+    return ph;
+}
+
 } // namespace peakfit

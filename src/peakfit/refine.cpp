@@ -129,10 +129,12 @@ std::vector<Stage> plan(const Model& model, const RefineOptions& o) {
     std::vector<Stage> stages;
     Stage s1{"intensities and background", {}};
     for (int j = 0; j < model.background_count(); ++j) s1.adds.push_back(model.background + j);
-    for (const Phase& ph : model.phases())
+    for (const Phase& ph : model.phases()) {
         if (ph.mode == Mode::pawley)
             for (std::size_t k = 0; k < ph.reflections.size(); ++k)
                 s1.adds.push_back(ph.intensity0 + static_cast<int>(k));
+        if (ph.mode == Mode::rietveld) s1.adds.push_back(ph.scale);
+    }
     stages.push_back(s1);
     Stage s2{"cells", {}};
     for (const Phase& ph : model.phases())
@@ -164,6 +166,15 @@ std::vector<Stage> plan(const Model& model, const RefineOptions& o) {
         s5.adds.push_back(model.ratio);
     }
     if (!s5.adds.empty()) stages.push_back(s5);
+    Stage s6{"", {}};
+    for (const Phase& ph : model.phases()) {
+        if (ph.po >= 0) s6.adds.push_back(ph.po);
+        if (ph.biso >= 0) s6.adds.push_back(ph.biso);
+    }
+    if (!s6.adds.empty()) {
+        s6.name = "preferred orientation and B";
+        stages.push_back(s6);
+    }
     return stages;
 }
 
@@ -246,6 +257,16 @@ void start_values(Model& model) {
         if (ph.mode == Mode::pawley)
             for (std::size_t k = 0; k < ph.reflections.size(); ++k)
                 p[sz(ph.intensity0) + k] = ph.intensity[k];
+        if (ph.mode == Mode::rietveld) {
+            // The scale that gives the phase the counts Le Bail gave it.
+            p[sz(ph.scale)] = 1;
+            double seeded = 0, calculated = 0;
+            for (std::size_t k = 0; k < ph.reflections.size(); ++k) {
+                seeded += ph.intensity[k];
+                calculated += model.intensity(p.data(), static_cast<int>(f), static_cast<int>(k));
+            }
+            p[sz(ph.scale)] = calculated > 0 ? seeded / calculated : 1;
+        }
     }
     model.set_values(p);
 }
@@ -304,6 +325,17 @@ bool covariance(Model& model, const std::vector<int>& free_list, int threads, Ei
         for (Eigen::Index i = 0; i < es.eigenvectors().rows(); ++i)
             if (std::abs(es.eigenvectors()(i, e)) > 0.2)
                 involved.insert(free_list[sz(static_cast<int>(i))]);
+    }
+    if (involved.empty()) {
+        // Not singular once each parameter is on its own scale: Ceres judged
+        // the raw matrix, whose columns differ by many orders of magnitude
+        // (a scale factor, a metric component, a background coefficient).
+        // C = D^-1 (D^-1 J^T J D^-1)^-1 D^-1.
+        const Eigen::MatrixXd inverse = es.eigenvectors() *
+                                        es.eigenvalues().cwiseInverse().asDiagonal() *
+                                        es.eigenvectors().transpose();
+        c = scale.asDiagonal().inverse() * inverse * scale.asDiagonal().inverse();
+        if (c.allFinite()) return true;
     }
     for (const int q : involved) singular.push_back(model.parameters()[sz(q)].name);
     if (singular.empty()) singular.push_back("(the covariance could not be computed)");

@@ -35,13 +35,13 @@ void StructureIntensities::set_metric(const Metric& metric) {
     if (po_) po_->set_metric(metric);
 }
 
-StructureIntensities::Value StructureIntensities::operator()(std::size_t k, double scale, double b,
-                                                             double r) const {
-    const double t = std::exp(-2 * b * s2_[k]);
+StructureIntensities::Value StructureIntensities::at(std::size_t k, double scale, double b,
+                                                     double r, double s2) const {
+    const double t = std::exp(-2 * b * s2);
     const MarchDollase::Value p = po_ ? (*po_)(k, r) : MarchDollase::Value{1, 0};
     const double base = mf2_[k] * t; // per unit scale, P = 1
     const double i = scale * base * p.p;
-    return {i, base * p.p, -2 * s2_[k] * i, scale * base * p.dp_dr, -2 * b * i};
+    return {i, base * p.p, -2 * s2 * i, scale * base * p.dp_dr, -2 * b * i};
 }
 
 } // namespace peakfit

@@ -37,8 +37,13 @@ class StructureIntensities {
         double di_dr;  // and r (0 without preferred orientation)
         double di_ds2; // and in s^2, for the cell's derivatives
     };
-    // Set k at scale S, overall B and March-Dollase r.
-    Value operator()(std::size_t k, double scale, double b, double r) const;
+    // Set k at scale S, overall B and March-Dollase r, at the cell of the
+    // last set_metric, or at s2 = (sin theta / lambda)^2 = 1 / (4 d^2).
+    Value operator()(std::size_t k, double scale, double b, double r) const {
+        return at(k, scale, b, r, s2_[k]);
+    }
+    Value at(std::size_t k, double scale, double b, double r, double s2) const;
+    bool oriented() const { return po_.has_value(); }
 
     const std::vector<double>& mf2() const { return mf2_; }
 
