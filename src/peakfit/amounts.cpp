@@ -2,6 +2,7 @@
 
 #include "peakfit/absorption.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
@@ -24,15 +25,39 @@ double volume_of(const Metric& a) {
     return 1 / std::sqrt(det);
 }
 
-Amounts amounts(const Model& model, const RefineResult& result, const AmountOptions& options) {
+Amounts amounts(Model& model, const RefineResult& result, const AmountOptions& options) {
     Amounts out;
     const std::vector<double> p = model.values();
-    std::vector<int> position(model.parameters().size(), -1); // in result.covariance
-    for (std::size_t i = 0; i < result.refined.size(); ++i)
-        position[sz(result.refined[i])] = static_cast<int>(i);
+    // The covariance of the refined parameters; where the fit's is singular,
+    // that of the others with the ones involved held.
+    std::vector<int> refined = result.refined;
+    Eigen::MatrixXd covariance_of_fit = result.covariance;
+    if (!(covariance_of_fit.rows() == static_cast<Eigen::Index>(refined.size()) &&
+          covariance_of_fit.rows() > 0) &&
+        !result.singular.empty()) {
+        std::vector<int> kept;
+        for (const int q : refined) {
+            const std::string& name = model.parameters()[sz(q)].name;
+            if (std::find(result.singular.begin(), result.singular.end(), name) ==
+                result.singular.end())
+                kept.push_back(q);
+        }
+        std::vector<std::string> still;
+        Eigen::MatrixXd c;
+        if (kept.size() < refined.size() && covariance(model, kept, 2, c, still)) {
+            refined = kept;
+            covariance_of_fit = c * result.r.gof;
+            std::string held;
+            for (const std::string& s : result.singular) held += (held.empty() ? "" : ", ") + s;
+            out.warnings.push_back("the weight fractions' esds hold " + held +
+                                   " (the fit is singular in them)");
+        }
+    }
+    std::vector<int> position(model.parameters().size(), -1); // in covariance_of_fit
+    for (std::size_t i = 0; i < refined.size(); ++i) position[sz(refined[i])] = static_cast<int>(i);
     const bool have_covariance =
-        result.covariance.rows() == static_cast<Eigen::Index>(result.refined.size()) &&
-        result.covariance.rows() > 0;
+        covariance_of_fit.rows() == static_cast<Eigen::Index>(refined.size()) &&
+        covariance_of_fit.rows() > 0;
 
     // The Rietveld phases, and the derivatives of their (S, V) in the
     // refined parameters.
@@ -40,7 +65,7 @@ Amounts amounts(const Model& model, const RefineResult& result, const AmountOpti
     for (std::size_t f = 0; f < model.phases().size(); ++f)
         if (model.phases()[f].mode == Mode::rietveld) rietveld.push_back(static_cast<int>(f));
     const Eigen::Index n = static_cast<Eigen::Index>(rietveld.size());
-    const Eigen::Index m = static_cast<Eigen::Index>(result.refined.size());
+    const Eigen::Index m = static_cast<Eigen::Index>(refined.size());
     Eigen::MatrixXd j = Eigen::MatrixXd::Zero(2 * n, m);
     for (Eigen::Index r = 0; r < n; ++r) {
         const Phase& ph = model.phases()[sz(rietveld[sz(r)])];
@@ -67,7 +92,7 @@ Amounts amounts(const Model& model, const RefineResult& result, const AmountOpti
         out.phases.push_back(a);
     }
     const Eigen::MatrixXd cov = have_covariance
-                                    ? Eigen::MatrixXd(j * result.covariance * j.transpose())
+                                    ? Eigen::MatrixXd(j * covariance_of_fit * j.transpose())
                                     : Eigen::MatrixXd::Zero(2 * n, 2 * n);
     if (!have_covariance && n > 0)
         out.warnings.push_back("no covariance at the solution: the weight fractions have no esds");

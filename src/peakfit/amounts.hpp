@@ -48,9 +48,11 @@ struct Amounts {
 
 // The amounts of the model's Rietveld phases at its values, the esds from
 // result's covariance (the scales and, through the volume's derivatives,
-// the cells' metric parameters, correlations included). Each Rietveld
-// phase's contents must be set.
-Amounts amounts(const Model& model, const RefineResult& result, const AmountOptions& options);
+// the cells' metric parameters, correlations included). Where the fit's
+// covariance is singular, the esds are those with the parameters involved
+// held at their values (said in a warning). Each Rietveld phase's contents
+// must be set.
+Amounts amounts(Model& model, const RefineResult& result, const AmountOptions& options);
 
 // The volume of the cell of metric A, 1 / sqrt(det G*), cubic angstroms.
 double volume_of(const Metric& a);
