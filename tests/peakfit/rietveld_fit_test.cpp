@@ -6,6 +6,7 @@
 #include "peakfit/amounts.hpp"
 #include "peakfit/data.hpp"
 #include "peakfit/phase.hpp"
+#include "peakfit/quantities.hpp"
 #include "peakfit/refine.hpp"
 
 #include "pattern/pattern.hpp"
@@ -231,6 +232,21 @@ TEST(Rietveld, RoundRobinSample1h) {
     EXPECT_LT(corrected.phases[0].weight.value, plain.phases[0].weight.value);
     EXPECT_GT(plain.bias, 0.01);
     EXPECT_EQ(corrected.bias, 0);
+
+    // What PREFIX.json and the summary say of them.
+    const nlohmann::json j = phase_quantities(m, r, corrected, 1);
+    EXPECT_NEAR(j["weight_percent"]["value"].get<double>(), 100 * corrected.phases[1].weight.value,
+                1e-9);
+    EXPECT_GT(j["weight_percent"]["esd"].get<double>(), 0);
+    EXPECT_NEAR(j["mu_per_cm"].get<double>(), 276, 5);
+    EXPECT_TRUE(j.contains("brindley_tau"));
+    EXPECT_FALSE(j.contains("po_ratio"));
+    const std::vector<std::string> lines = quantity_lines(m, plain);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0].rfind("corundum: ", 0), 0u) << lines[0];
+    bool warned = false;
+    for (const std::string& l : lines) warned = warned || l.find("--brindley") != std::string::npos;
+    EXPECT_TRUE(warned);
 }
 
 } // namespace
