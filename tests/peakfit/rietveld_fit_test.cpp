@@ -182,6 +182,28 @@ TEST(Rietveld, SyntheticMixturesGiveBackTheirWeights) {
     }
 }
 
+// Le Bail and Rietveld phases in one fit: fluorite's intensities free,
+// the two others' fractions of the Rietveld part come back.
+TEST(Rietveld, MixedWithALeBailPhase) {
+    const std::vector<Component> components{
+        {"corundum", 0.3512, {}, 1}, {"zincite", 0.3019, {}, 1}, {"fluorite", 0.3469, {}, 1}};
+    const Data d = test::simulate(mixture(components, test::grid(15, 130, 0.02)), 11);
+    const Model shape = mixture(components, d);
+    std::vector<Phase> phases = shape.phases();
+    const peakhkl::CifCrystal fluorite = cif("fluorite");
+    phases[2] = make_phase("fluorite", fluorite.crystal, Mode::lebail, d, shape.instrument());
+    Model m(d, shape.instrument(), phases);
+    std::vector<double> p = m.values();
+    p[sz_t(m.asym_s)] = p[sz_t(m.asym_h)] = 0.01;
+    m.set_values(p);
+    const RefineResult r = fit(m);
+    const Amounts a = amounts(m, r, {});
+    ASSERT_EQ(a.phases.size(), 2u);
+    const double share = 0.3512 / (0.3512 + 0.3019);
+    EXPECT_LT(std::abs(a.phases[0].weight.value - share), 3 * a.phases[0].weight.esd + 1e-4);
+    EXPECT_EQ(std::string(mode_name(m.phases()[2].mode)), "lebail");
+}
+
 } // namespace
 } // namespace peakfit
 
