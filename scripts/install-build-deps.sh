@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs, on a Debian machine, what building peakpos and peakhkl needs and
 # is not there yet: CMake, a C++ compiler, make, gemmi's headers with the
-# two header libraries it uses, Ceres Solver with Eigen and nlohmann-json
-# for peakfit, and Tcl's headers for peakview's compiled
-# reader of data columns. Packages named as arguments are installed
+# two header libraries it uses, libxy (the formats the pattern reader
+# reads through it), Ceres Solver with Eigen and nlohmann-json for peakfit,
+# and Tcl's headers for peakview's compiled reader. Packages named as arguments are installed
 # with them (scripts/install-test-deps.sh passes the test suite's). Runs as
 # root, or through sudo.
 #
@@ -11,7 +11,7 @@
 # the package manager's locks: each apt-get call waits for them, up to
 # PEAKPOS_APT_WAIT seconds (600), instead of failing at once.
 set -euo pipefail
-pkgs=(cmake g++ make gemmi-dev tao-pegtl-dev libstb-dev tcl-dev libceres-dev libeigen3-dev nlohmann-json3-dev "$@")
+pkgs=(cmake g++ make gemmi-dev tao-pegtl-dev libstb-dev tcl-dev libxy-dev libceres-dev libeigen3-dev nlohmann-json3-dev "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

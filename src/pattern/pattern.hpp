@@ -9,6 +9,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -37,7 +38,7 @@ struct Wavelengths {
     double alpha1 = std::numeric_limits<double>::quiet_NaN();
     double alpha2 = std::numeric_limits<double>::quiet_NaN();
     double ratio = std::numeric_limits<double>::quiet_NaN(); // I(alpha2) / I(alpha1)
-    std::string source; // where it was read, for a person ("line 1", "the header", ...)
+    std::string source; // where it was read, for a person ("line 1", "header", ...)
 };
 
 // A line read otherwise than as a point, or a column left unread: said to
@@ -84,5 +85,10 @@ struct Options {
 // Reads the pattern at path: plain columns, the GSAS raw formats, or any
 // format libxy reads. Throws ReadError.
 Pattern read(const std::string& path, const Options& options = {});
+
+// Reads the pattern in bytes, as read does the file's (file: its name for
+// the messages and, for libxy, its extension); for standard input and
+// bytes already in memory.
+Pattern parse(std::string_view bytes, const std::string& file, const Options& options = {});
 
 } // namespace pattern

@@ -8,10 +8,22 @@ foreach concern {guard data phases sources readout strength labels plot view} {
     package ifneeded peakview::$concern $version \
         "[list source [file join $dir $concern.tcl]]; [list package provide peakview::$concern $version]"
 }
-# The compiled column reader, where the build or the install placed it.
-set columns [file join $dir columns[info sharedlibextension]]
-if {[file exists $columns]} {
-    package ifneeded peakview::columns $version \
-        "[list load $columns Peakview_columns]; [list package provide peakview::columns $version]"
+# The compiled pattern reader: where PEAKVIEW_READER names it (the tests
+# name their build's), beside this file (in the build tree and when
+# installed), or, for the library in the source tree, in the build/
+# directory beside tools/.
+set reader ""
+foreach candidate [list \
+    [expr {[info exists ::env(PEAKVIEW_READER)] ? $::env(PEAKVIEW_READER) : ""}] \
+    [file join $dir reader[info sharedlibextension]] \
+    [file join [file dirname [file dirname [file dirname $dir]]] build lib peakview reader[info sharedlibextension]]] {
+    if {$candidate ne "" && [file isfile $candidate]} {
+        set reader [file normalize $candidate]
+        break
+    }
 }
-unset concern version columns
+if {$reader ne ""} {
+    package ifneeded peakview::reader $version \
+        "[list load $reader Peakview_reader]; [list package provide peakview::reader $version]"
+}
+unset concern version reader candidate

@@ -28,6 +28,11 @@ namespace eval ::peakview::plot {
     # Where stick heights are intensities (strongest 100), a forbidden
     # reflection's mark is this high.
     variable forbiddenMark 8.0
+    # The data's σ are drawn as error bars where the points in view stand
+    # this many pixels apart on average, or more.
+    variable errorPixels 4
+    # The data elements of each graph whose σ can be drawn: {NAME XS}.
+    variable withSigma
 }
 
 # Returns the lowest and highest of the finite numbers in LIST ({} when none).
@@ -189,15 +194,27 @@ proc ::peakview::plot::layout {phases pattern options} {
     set hasData [expr {[dict size $pattern] > 0}]
     if {$hasData} {
         set n [llength [dict get $pattern x]]
-        # Error bars are drawn where each has a few pixels' room of its own
-        # (and on a linear axis only).
-        set sigma [dict get $pattern sigma]
-        if {$n > [lindex [dict get $options size] 0] / 4 || $scale ne "linear"} { set sigma {} }
-        set ys [dict get $pattern y]
-        if {$scale ne "linear"} { set ys [lmap y $ys { scaled $scale $y }] }
-        lappend elements [dict create name data x [dict get $pattern x] y $ys \
-            sigma $sigma colour $dataColour dashes {} width 1 hide 0 \
-            label "[file tail [dict get $pattern source]] ($n points)" axis y trace both]
+        # One line per segment (each range, cut at its gaps): nothing joins
+        # two ranges or bridges a gap. The σ go with each (a linear axis
+        # only), drawn as error bars where few enough points are in view
+        # (errorBars).
+        set segments [expr {[dict exists $pattern segments] ? [dict get $pattern segments]
+                            : [list [dict create x [dict get $pattern x] y [dict get $pattern y] \
+                                         sigma [dict get $pattern sigma]]]}]
+        set label "[file tail [dict get $pattern source]] ($n points"
+        if {[dict exists $pattern ranges] && [dict get $pattern ranges] > 1} {
+            append label ", [dict get $pattern ranges] ranges"
+        }
+        append label ")"
+        set k 0
+        foreach segment $segments {
+            set ys [dict get $segment y]
+            if {$scale ne "linear"} { set ys [lmap y $ys { scaled $scale $y }] }
+            lappend elements [dict create name [expr {$k == 0 ? "data" : "data$k"}] \
+                x [dict get $segment x] y $ys sigma [expr {$scale eq "linear" ? [dict get $segment sigma] : {}}] \
+                colour $dataColour dashes {} width 1 hide 0 label [expr {$k == 0 ? $label : ""}] axis y trace both]
+            incr k
+        }
         lappend xs {*}[bounds [dict get $pattern x]]
         lassign [bounds [dict get $pattern y]] rawlo rawhi
         set dlo [scaled $scale $rawlo]
@@ -349,6 +366,8 @@ proc ::peakview::plot::layout {phases pattern options} {
 # Returns the BLT graph WIDGET, created and filled with LAYOUT, WIDTH by
 # HEIGHT pixels; SCALE is the data axis's (linear, sqrt or log).
 proc ::peakview::plot::draw {widget layout width height {scale linear}} {
+    variable withSigma
+    unset -nocomplain withSigma($widget)
     set g [blt::graph $widget -width $width -height $height -plotbackground white \
                -plotpady {8 0} -title [dict get $layout title]]
     $g axis configure x -title "2\u03b8 (degrees)"
@@ -389,7 +408,8 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
         if {[llength [dict get $e sigma]] > 0} {
             set sv [blt::vector create ::peakview::plot::s_$name]
             $sv set [dict get $e sigma]
-            $g element configure $name -yerror $sv -showerrorbars y -errorbarcolor #7f7f7f
+            $g element configure $name -yerror $sv -showerrorbars none -errorbarcolor #7f7f7f
+            lappend ::peakview::plot::withSigma($g) [list $name [dict get $e x] [typicalStep [dict get $e x]]]
         }
         # The legend entry: an element without points in the same style,
         # so that the legend's order need not be the drawing order.
@@ -407,9 +427,48 @@ proc ::peakview::plot::draw {widget layout width height {scale linear}} {
     # phase, each phase's forbidden sticks over its allowed ones, and the
     # measured data over them all. The legend lists the elements in the
     # reverse of the drawing order.
-    set data [lsearch -all -inline -exact $drawn data]
-    $g element show [concat [lreverse $keys] [lsearch -all -inline -exact -not $drawn data] $data [lreverse $under]]
+    set data [lsearch -all -inline -regexp $drawn {^data[0-9]*$}]
+    $g element show [concat [lreverse $keys] [lsearch -all -inline -regexp -not $drawn {^data[0-9]*$}] \
+                         $data [lreverse $under]]
+    errorBars $g $width
     return $g
+}
+
+# Returns the median step between the first thousand points of XS.
+proc ::peakview::plot::typicalStep {xs} {
+    set steps {}
+    foreach a [lrange $xs 0 999] b [lrange $xs 1 1000] {
+        if {$b ne ""} { lappend steps [expr {$b - $a}] }
+    }
+    if {[llength $steps] == 0} { return 0.0 }
+    return [lindex [lsort -real $steps] [expr {[llength $steps] / 2}]]
+}
+
+# Returns the number of the data's points in the 2θ range shown on G whose
+# σ are drawn as error bars (0 where none is), after showing them where
+# they are few enough: at most one per errorPixels pixels of the graph's
+# WIDTH (default its width on the screen), and each scan's step as wide.
+# Called again at every zoom.
+proc ::peakview::plot::errorBars {g {width ""}} {
+    variable withSigma
+    variable errorPixels
+    if {![info exists withSigma($g)]} { return 0 }
+    if {$width eq ""} { set width [winfo width $g] }
+    lassign [$g axis limits x] lo hi
+    set n 0
+    set apart 1
+    foreach element $withSigma($g) {
+        lassign $element name xs step
+        # The points from lo to hi, by bisection in the ascending 2θ.
+        set k [expr {[lsearch -sorted -real -bisect $xs $hi] - [lsearch -sorted -real -bisect $xs $lo]}]
+        incr n $k
+        if {$k > 0 && $step * $width < $errorPixels * ($hi - $lo)} { set apart 0 }
+    }
+    set shown [expr {$n > 0 && $apart && $n * $errorPixels <= $width}]
+    foreach element $withSigma($g) {
+        $g element configure [lindex $element 0] -showerrorbars [expr {$shown ? "y" : "none"}]
+    }
+    return [expr {$shown ? $n : 0}]
 }
 
 # Returns the label of the tick at the value V of the data's axis under

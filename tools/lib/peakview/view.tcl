@@ -173,6 +173,7 @@ proc ::peakview::view::show {g view} {
     variable settings
     set s $settings($g)
     $g axis configure x -min [lindex [dict get $view x] 0] -max [lindex [dict get $view x] 1]
+    ::peakview::plot::errorBars $g
     lassign [dict get $view y] lo hi
     if {[llength [dict get $s layout window]] == 2} {
         ::peakview::plot::showData $g [dict get $s layout] $lo $hi
