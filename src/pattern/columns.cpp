@@ -88,6 +88,23 @@ int numbers(std::string_view t, char point, double* v, int max) {
     }
 }
 
+// peakfit's fit table names its columns "2theta observed calculated
+// background difference": its third column is no sigma.
+bool is_fit_table_header(std::string_view t) {
+    static constexpr std::string_view names[] = {"2theta", "observed", "calculated", "background",
+                                                 "difference"};
+    t.remove_prefix(1); // '#'
+    for (const std::string_view name : names) {
+        t = text::trim(t);
+        if (t.size() < name.size()) return false;
+        for (std::size_t k = 0; k < name.size(); ++k)
+            if ((t[k] | 0x20) != name[k]) return false;
+        t.remove_prefix(name.size());
+        if (!t.empty() && !is_blank(t.front())) return false;
+    }
+    return text::trim(t).empty();
+}
+
 struct Skipped {
     std::size_t count = 0;
     std::size_t first = 0;
@@ -148,7 +165,8 @@ Pattern read(std::string_view text, const std::string& file, const Options& opti
     // The columns a point has: set by the first point of each range (its
     // sigma) or of the file (Options::all_columns).
     constexpr int max_columns = 32;
-    const int wanted = options.all_columns ? max_columns : 3;
+    int wanted = options.all_columns ? max_columns : 3;
+    bool fit_table = false;
     int columns = 0;
     std::size_t columns_line = 0;
     std::size_t extra_line = 0; // the first line with columns that are not read
@@ -162,6 +180,13 @@ Pattern read(std::string_view text, const std::string& file, const Options& opti
         const std::string_view t = text::trim(line);
         if (t.empty()) continue;
         if (t[0] == '#') {
+            if (!options.all_columns && points.count() == 0 && is_fit_table_header(t)) {
+                wanted = 2;
+                fit_table = true;
+                p.notes.push_back({lines.number(),
+                                   "peakfit's fit table: σ from the observed counts, "
+                                   "its other columns not read"});
+            }
             if (is_range_line(t)) {
                 points.start_range();
                 if (!options.all_columns) columns = 0;
@@ -178,7 +203,9 @@ Pattern read(std::string_view text, const std::string& file, const Options& opti
         const int n = numbers(values, point, v, wanted + 1);
         const bool first_values = !seen_values;
         seen_values = true;
-        if (n == 1 && first_values && points.count() == 0 && v[0] >= 0.05 && v[0] <= 50) {
+        // The wavelength alone, written with its decimals (a count is no wavelength).
+        if (n == 1 && first_values && points.count() == 0 && v[0] >= 0.05 && v[0] <= 50 &&
+            values.find(point) != std::string_view::npos) {
             p.wave.alpha1 = v[0];
             p.wave.source = "line " + std::to_string(lines.number());
             continue;
@@ -198,7 +225,20 @@ Pattern read(std::string_view text, const std::string& file, const Options& opti
                                 (options.all_columns ? "" : " (2θ, intensity and σ)"));
         }
         if (n > columns && extra_line == 0) extra_line = lines.number();
-        const double sigma = !options.all_columns && columns == 3 ? v[2] : std::nan("");
+        double sigma = !options.all_columns && columns == 3 ? v[2] : std::nan("");
+        if (options.all_columns) {
+            // The other columns pass the checks a point's values do: a line
+            // with one that is no finite number is skipped (as an infinite
+            // sigma makes it), one beyond the magnitude refused.
+            for (int k = 2; k < columns; ++k) {
+                if (std::isinf(v[k]))
+                    sigma = HUGE_VAL;
+                else if (std::fabs(v[k]) > max_magnitude)
+                    throw ReadError(file, lines.number(),
+                                    "the value " + text::number_text(v[k]) +
+                                        " lies beyond ±1e100, which no pattern holds");
+            }
+        }
         if (points.add(v[0], v[1], sigma, lines.number()) && options.all_columns) {
             Range& r = points.current();
             r.columns.resize(static_cast<std::size_t>(columns - 1));
@@ -206,7 +246,7 @@ Pattern read(std::string_view text, const std::string& file, const Options& opti
                 r.columns[static_cast<std::size_t>(k - 1)].push_back(v[k]);
         }
     }
-    if (extra_line != 0) {
+    if (extra_line != 0 && !fit_table) {
         p.notes.push_back({extra_line, "columns after the " +
                                            std::string(columns == 2   ? "second"
                                                        : columns == 3 ? "third (σ)"

@@ -185,21 +185,20 @@ Pattern read(std::string_view text, const std::string& file, const Options& opti
         switch (b.type) {
         case Type::std_counts:
             for (std::size_t k = 0; k < 10 && 8 * k < line.size(); ++k) {
-                const std::string_view f = text::trim(line.substr(8 * k, 8));
+                const std::string_view raw = line.substr(8 * k, 8);
+                const std::string_view f = text::trim(raw);
                 if (f.empty()) break;
-                double first = 0, second = 0;
-                const std::size_t len = text::scan_number(f, '.', first);
-                double counts = 0, sigma = std::nan("");
-                if (len == f.size()) {
-                    counts = first;
-                } else if (len > 0 && text::is_blank(f[len]) &&
-                           whole_number(f.substr(len), second) && first >= 0 &&
-                           first == std::floor(first)) {
-                    // I2 count of detectors, F6 count: the variance is count / detectors.
-                    counts = second;
-                    sigma = std::sqrt(std::max(counts, 1.0) / std::max(first, 1.0));
-                } else {
-                    counts = value(f, "count");
+                // F8 count, or I2 count of detectors in the field's first two
+                // columns and F6 count in its other six: the variance is
+                // count / detectors.
+                double counts = 0, detectors = 0, sigma = std::nan("");
+                if (!whole_number(f, counts)) {
+                    if (raw.size() > 2 && whole_number(raw.substr(0, 2), detectors) &&
+                        detectors >= 0 && detectors == std::floor(detectors) &&
+                        whole_number(raw.substr(2), counts))
+                        sigma = std::sqrt(std::max(counts, 1.0) / std::max(detectors, 1.0));
+                    else
+                        counts = value(f, "count");
                 }
                 add(b.start + b.step * static_cast<double>(b.read), counts, sigma);
             }

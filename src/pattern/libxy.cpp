@@ -143,12 +143,16 @@ std::string format_of(std::string_view bytes, const std::string& file) {
 
 Pattern read(std::string_view bytes, const std::string& file, const std::string& format,
              const Options& options) {
-    std::unique_ptr<xylib::DataSet> ds;
-    const xylibFormat* fi = xylib_get_format_by_name(format.c_str());
-    const std::string desc = fi != nullptr ? fi->desc : format;
+    // (Made here rather than by load_stream, which loses the data set when
+    // its reading fails.)
+    const auto* fi =
+        static_cast<const xylib::FormatInfo*>(xylib_get_format_by_name(format.c_str()));
+    if (fi == nullptr) throw ReadError(file, 0, "libxy knows no format " + format);
+    const std::string desc = fi->desc;
+    std::unique_ptr<xylib::DataSet> ds(fi->ctor());
     try {
         ViewStream s(bytes);
-        ds.reset(xylib::load_stream(s, format));
+        ds->load_data(s, file.c_str());
     } catch (const std::exception& e) {
         throw ReadError(file, 0,
                         "libxy cannot read it as " + desc + ": " + text::quoted(e.what(), 200));

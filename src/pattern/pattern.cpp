@@ -39,6 +39,12 @@ Pattern by_format(std::string_view bytes, const std::string& file, const Options
                             " bytes)");
     std::string_view text = bytes;
     if (text.substr(0, 3) == "\xef\xbb\xbf") text.remove_prefix(3); // UTF-8 byte-order mark
+    // A DOS end-of-file mark (Ctrl-Z) and what follows it on its line end
+    // the text, as they ended it for the program that wrote it.
+    if (const std::size_t eof = text.rfind('\x1a');
+        eof != std::string_view::npos &&
+        text.find_first_not_of(" \t\r\n", eof + 1) == std::string_view::npos)
+        text = text.substr(0, eof);
     if (gsas::looks_like(text)) return gsas::read(text, file, options);
     const std::string format = libxy::format_of(bytes, file);
     if (!format.empty()) return libxy::read(bytes, file, format, options);

@@ -87,6 +87,10 @@ void Points::finish(const std::string& why) {
     }
     if (count_ < 2) {
         const std::string what = count_ == 0 ? "no data point" : "only one data point";
+        if (why.empty() && skipped_ > 0 && first_skipped_ != 0)
+            throw ReadError(file_, 0,
+                            what + "; line " + std::to_string(first_skipped_) +
+                                " holds a value that is no finite number");
         throw ReadError(
             file_, 0,
             what + (why.empty() ? " (2θ and intensity, two points at least)" : "; " + why));

@@ -35,20 +35,6 @@ void Lines::skip_blank_lines() {
     number_ += newlines;
 }
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
-}
-
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 std::size_t scan_number(std::string_view s, char point, double& value) {
     std::size_t i = 0;
     const bool minus = i < s.size() && s[i] == '-';

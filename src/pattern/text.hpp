@@ -25,9 +25,17 @@ class Lines {
     std::size_t number_ = 0;
 };
 
-bool is_blank(char c); // ' ', '\t', '\r', '\f', '\v'
-bool is_digit(char c);
-std::string_view trim(std::string_view s);
+inline bool is_blank(char c) { // ' ', '\t', '\r', '\f', '\v'
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
+inline bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+inline std::string_view trim(std::string_view s) {
+    while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+    return s;
+}
 
 // The decimal number at the start of s: an optional sign, digits with an
 // optional point (the decimal comma where point is ','), an optional

@@ -43,8 +43,10 @@ Model::Model(Data data, Instrument instrument, std::vector<Phase> phases)
     zero = add("zero_deg", 0);
     displacement = add("displacement_mm", 0);
     ratio = add("kalpha2_ratio", 0.5, 0, 1);
-    asym_s = add("asymmetry_S_L", 0.005, 0, 0.5);
-    asym_h = add("asymmetry_H_L", 0.005, 0, 0.5);
+    // Axial divergence: the mean of S/L and H/L, and the square of their
+    // half difference.
+    asym_s = add("asymmetry_SH_L", 0.01, 0, 0.5);
+    asym_h = add("asymmetry_D2_L", 1e-5, 0, 0.25);
     int key = 0;
     for (std::size_t f = 0; f < phases_.size(); ++f) {
         Phase& ph = phases_[f];
@@ -192,8 +194,8 @@ Model::LineValue Model::line_value(const Line& line, double x) {
         v.d_fwhm += a.weight[j] * pv.d_fwhm;
         v.d_eta += a.weight[j] * pv.d_eta;
         if (a.nodes > 1) {
-            v.d_s += a.d_weight_s[j] * pv.value - a.weight[j] * pv.d_dx * a.d_shift_s[j];
-            v.d_h += a.d_weight_h[j] * pv.value - a.weight[j] * pv.d_dx * a.d_shift_h[j];
+            v.d_s += a.d_weight_m[j] * pv.value - a.weight[j] * pv.d_dx * a.d_shift_m[j];
+            v.d_h += a.d_weight_d[j] * pv.value - a.weight[j] * pv.d_dx * a.d_shift_d[j];
         }
     }
     return v;

@@ -50,31 +50,48 @@ const Rule& legendre(std::size_t n) {
 }
 
 // Shifts (degrees) and normalized weights of the divergence at 2theta below
-// 90 degrees (tt in radians); false where it has no extent.
+// 90 degrees (tt in radians); false where it has no extent. The density in
+// psi is W(psi) / (h(psi) cos psi), h(psi) = sqrt(cos^2 psi / cos^2 2theta - 1),
+// W = 2 min(H, S) / L from psi_infl to 2theta and H/L + S/L - h below it. The
+// integral is taken in u, psi = 2theta - span u^2 (no singularity at 2theta),
+// in two Gauss-Legendre pieces that meet at the kink psi_infl, half the
+// nodes each.
 bool fcj_low(double tt, double s, double h, std::size_t n, double* shift, double* weight) {
     const double c = std::cos(tt);
     const double cmin = c * std::sqrt((h + s) * (h + s) + 1);
     if (!(cmin < 1) || n < 2) return false;
     const double psi_min = std::acos(cmin);
     const double cinfl = c * std::sqrt((h - s) * (h - s) + 1);
-    const double psi_infl = cinfl < 1 ? std::acos(cinfl) : 0;
+    const double psi_infl = std::max(cinfl < 1 ? std::acos(cinfl) : 0.0, psi_min);
     const double span = tt - psi_min;
     if (!(span > 0)) return false;
-    const Rule& rule = legendre(n);
+    const double u_infl = std::sqrt(std::clamp((tt - psi_infl) / span, 0.0, 1.0));
+    const std::size_t n1 = n / 2, n2 = n - n1;
     double total = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        const double u = rule.x[j];
-        const double psi = tt - span * u * u;
-        const double cp = std::cos(psi);
-        const double hp = std::sqrt(std::max(cp * cp / (c * c) - 1, 1e-300));
-        const double wp = psi < psi_infl ? h + s - hp : 2 * std::min(h, s);
-        const double f = std::max(wp, 0.0) / (hp * cp) * 2 * span * u * rule.w[j];
-        shift[j] = (psi - tt) / deg;
-        weight[j] = f;
-        total += f;
-    }
-    if (!(total > 0)) return false;
-    for (std::size_t j = 0; j < n; ++j) weight[j] /= total;
+    std::size_t j = 0;
+    const auto piece = [&](double u0, double u1, std::size_t m) -> bool {
+        const Rule& rule = legendre(m);
+        for (std::size_t i = 0; i < m; ++i, ++j) {
+            const double u = u0 + (u1 - u0) * rule.x[i];
+            const double g = span * u * u; // 2theta - psi
+            const double psi = tt - g;
+            const double cp = std::cos(psi);
+            // h(psi) = sqrt(sin(g) sin(2 2theta - g)) / cos 2theta, written
+            // as u times a factor that stays finite as u goes to 0.
+            const double sg = u > 0 ? std::sin(g) / (u * u) : span;
+            const double root = std::sqrt(std::max(sg * std::sin(2 * tt - g), 0.0)) / c;
+            const double hp = u * root;
+            const double wp = psi < psi_infl ? h + s - hp : 2 * std::min(h, s);
+            if (!(root > 0)) return false;
+            const double f = std::max(wp, 0.0) / (root * cp) * 2 * span * rule.w[i] * (u1 - u0);
+            shift[j] = (psi - tt) / deg;
+            weight[j] = f;
+            total += f;
+        }
+        return true;
+    };
+    if (!piece(0, u_infl, n1) || !piece(u_infl, 1, n2) || !(total > 0)) return false;
+    for (std::size_t i = 0; i < n; ++i) weight[i] /= total;
     return true;
 }
 
@@ -154,6 +171,7 @@ PseudoVoigt pseudo_voigt(double dx, double fwhm, double eta) {
 }
 
 double fcj_extent(double two_theta_deg, double s, double h) {
+    h = std::max(h, 0.0);
     const double tt = (two_theta_deg > 90 ? 180 - two_theta_deg : two_theta_deg) * deg;
     const double cmin = std::cos(tt) * std::sqrt((h + s) * (h + s) + 1);
     if (!(cmin < 1)) return tt / deg;
@@ -162,38 +180,53 @@ double fcj_extent(double two_theta_deg, double s, double h) {
 
 std::size_t fcj_nodes(double extent, double fwhm) {
     if (!(extent > 0.05 * fwhm)) return 1;
-    const double n = std::ceil(6 * extent / fwhm) + 4;
-    return static_cast<std::size_t>(std::clamp(n, 5.0, static_cast<double>(max_nodes)));
+    const double n = std::ceil(3 * extent / fwhm) + 4;
+    return static_cast<std::size_t>(std::clamp(n, 4.0, static_cast<double>(max_nodes)));
 }
 
-Asymmetry fcj(double two_theta_deg, double s, double h, std::size_t n) {
+Asymmetry fcj(double two_theta_deg, double mean, double half2, std::size_t n) {
     Asymmetry a;
     a.nodes = std::clamp<std::size_t>(n, 1, max_nodes);
-    a.extent = fcj_extent(two_theta_deg, s, h);
+    const double half = half2;
+    const auto sh = [](double m, double q) {
+        const double d = std::sqrt(std::max(q, 0.0));
+        return std::array<double, 2>{m + d, std::max(m - d, 0.0)};
+    };
+    const auto at = [&](double tt, double m, double d, double* shift, double* weight) {
+        const auto [s, h] = sh(m, d);
+        fcj_nodes_at(tt, s, h, a.nodes, shift, weight);
+    };
+    {
+        const auto [s, h] = sh(mean, half);
+        a.extent = fcj_extent(two_theta_deg, s, h);
+    }
     if (a.nodes == 1) {
         a.weight[0] = 1;
         return a;
     }
-    fcj_nodes_at(two_theta_deg, s, h, a.nodes, a.shift.data(), a.weight.data());
+    at(two_theta_deg, mean, half, a.shift.data(), a.weight.data());
     std::array<double, max_nodes> su{}, wu{}, sd{}, wd{};
-    const double es = 1e-6 * std::max(s, 1e-3), eh = 1e-6 * std::max(h, 1e-3);
-    fcj_nodes_at(two_theta_deg, s + es, h, a.nodes, su.data(), wu.data());
-    fcj_nodes_at(two_theta_deg, std::max(s - es, 0.0), h, a.nodes, sd.data(), wd.data());
-    const double ds = s + es - std::max(s - es, 0.0);
+    // By the mean: central differences.
+    const double em = 1e-6 * std::max(mean, 1e-3);
+    at(two_theta_deg, mean + em, half, su.data(), wu.data());
+    at(two_theta_deg, std::max(mean - em, 0.0), half, sd.data(), wd.data());
+    const double dm = mean + em - std::max(mean - em, 0.0);
     for (std::size_t j = 0; j < a.nodes; ++j) {
-        a.d_shift_s[j] = (su[j] - sd[j]) / ds;
-        a.d_weight_s[j] = (wu[j] - wd[j]) / ds;
+        a.d_shift_m[j] = (su[j] - sd[j]) / dm;
+        a.d_weight_m[j] = (wu[j] - wd[j]) / dm;
     }
-    fcj_nodes_at(two_theta_deg, s, h + eh, a.nodes, su.data(), wu.data());
-    fcj_nodes_at(two_theta_deg, s, std::max(h - eh, 0.0), a.nodes, sd.data(), wd.data());
-    const double dh = h + eh - std::max(h - eh, 0.0);
+    // By the squared half difference, on its side of 0.
+    const double ed = 1e-6 * std::max(mean * mean, 1e-8);
+    const double d0 = std::max(half - ed, 0.0), d1 = half + ed;
+    at(two_theta_deg, mean, d1, su.data(), wu.data());
+    at(two_theta_deg, mean, d0, sd.data(), wd.data());
     for (std::size_t j = 0; j < a.nodes; ++j) {
-        a.d_shift_h[j] = (su[j] - sd[j]) / dh;
-        a.d_weight_h[j] = (wu[j] - wd[j]) / dh;
+        a.d_shift_d[j] = (su[j] - sd[j]) / (d1 - d0);
+        a.d_weight_d[j] = (wu[j] - wd[j]) / (d1 - d0);
     }
     const double et = 1e-5;
-    fcj_nodes_at(two_theta_deg + et, s, h, a.nodes, su.data(), wu.data());
-    fcj_nodes_at(two_theta_deg - et, s, h, a.nodes, sd.data(), wd.data());
+    at(two_theta_deg + et, mean, half, su.data(), wu.data());
+    at(two_theta_deg - et, mean, half, sd.data(), wd.data());
     for (std::size_t j = 0; j < a.nodes; ++j) {
         a.d_shift_t[j] = (su[j] - sd[j]) / (2 * et);
         a.d_weight_t[j] = (wu[j] - wd[j]) / (2 * et);

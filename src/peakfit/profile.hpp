@@ -33,23 +33,28 @@ PseudoVoigt pseudo_voigt(double dx, double fwhm, double eta);
 
 // The axial divergence of Finger, Cox & Jephcoat (1994) as a weighted sum of
 // shifted copies of the symmetric line: profile(x) = sum_j weight_j *
-// pv(x - shift_j), the weights summing to 1. s and h: S/L and H/L. The
+// pv(x - shift_j), the weights summing to 1. The function is symmetric in
+// S/L and H/L, so stationary where they are equal: its parameters are
+// their mean and the square of their half difference (half2 >= 0; S/L =
+// mean + sqrt(half2), H/L = mean - sqrt(half2); which of the two is which
+// the profile cannot tell), in which it is smooth and not stationary. The
 // integral over the divergence angle is taken by Gauss-Legendre quadrature
 // in u, psi = 2theta - (2theta - psi_min) u^2, which removes the
 // singularity at psi = 2theta. The derivatives by S/L and H/L are those of
-// the nodes' shifts and weights (by central differences: they are per line,
-// not per point), and so are those by the line's 2theta.
+// the nodes' shifts and weights (by differences: they are per line, not
+// per point), and so are those by the line's 2theta.
 constexpr std::size_t max_nodes = 40;
 struct Asymmetry {
     std::size_t nodes = 1;
     std::array<double, max_nodes> shift{}, weight{};
-    std::array<double, max_nodes> d_shift_s{}, d_weight_s{}, d_shift_h{}, d_weight_h{};
+    std::array<double, max_nodes> d_shift_m{}, d_weight_m{}, d_shift_d{}, d_weight_d{};
     std::array<double, max_nodes> d_shift_t{}, d_weight_t{}; // by the line's 2theta (degrees)
     double extent = 0; // degrees from the Bragg position to the far end
 };
 // n = 1: no asymmetry (one node, no shift).
-Asymmetry fcj(double two_theta_deg, double s, double h, std::size_t n);
-// How far the divergence reaches from the Bragg position (degrees).
+Asymmetry fcj(double two_theta_deg, double mean, double half2, std::size_t n);
+// How far the divergence of S/L = s, H/L = h reaches from the Bragg
+// position (degrees).
 double fcj_extent(double two_theta_deg, double s, double h);
 // The number of nodes that integrates the divergence over a line of this
 // FWHM: 1 where it reaches less than 5 % of the FWHM.

@@ -250,7 +250,7 @@ void start_values(Model& model) {
         modes.push_back(ph.mode);
         ph.mode = Mode::lebail;
     }
-    seed(model, p, 5);
+    seed(model, p, 50);
     for (std::size_t f = 0; f < model.phases().size(); ++f) {
         Phase& ph = model.phases()[f];
         ph.mode = modes[f];
@@ -280,62 +280,56 @@ bool covariance(Model& model, const std::vector<int>& free_list, int threads, Ei
     build(model, values, free, built);
     std::vector<const double*> blocks;
     for (const int q : free_list) blocks.push_back(&values[sz(q)]);
-    ceres::Covariance::Options co;
-    co.num_threads = threads;
-    co.algorithm_type = free_list.size() < 600 ? ceres::DENSE_SVD : ceres::SPARSE_QR;
-    ceres::Covariance cov(co);
-    std::vector<std::pair<const double*, const double*>> pairs;
-    for (std::size_t i = 0; i < blocks.size(); ++i)
-        for (std::size_t j = i; j < blocks.size(); ++j) pairs.emplace_back(blocks[i], blocks[j]);
     const std::size_t n = blocks.size();
-    bool ok = cov.Compute(pairs, built.problem.get());
-    if (ok) {
-        c.resize(static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(n));
-        Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> m(n, n);
-        ok = cov.GetCovarianceMatrix(blocks, m.data());
-        c = m;
-        if (ok && !c.allFinite()) ok = false;
-    }
-    if (ok) return true;
-    // Which parameters make it singular: the directions of the scaled
-    // normal matrix with no curvature.
+    // First, whether it is singular at all, and through which parameters:
+    // the directions of the normal matrix, its columns scaled to unit
+    // diagonal, with no curvature. (Unscaled, parameters of very different
+    // sizes make it look singular when it is not.)
     ceres::Problem::EvaluateOptions eo;
-    eo.parameter_blocks.assign(blocks.size(), nullptr);
-    for (std::size_t i = 0; i < blocks.size(); ++i)
-        eo.parameter_blocks[i] = &values[sz(free_list[i])];
+    for (std::size_t i = 0; i < n; ++i) eo.parameter_blocks.push_back(&values[sz(free_list[i])]);
     double cost = 0;
     ceres::CRSMatrix crs;
     built.problem->Evaluate(eo, &cost, nullptr, nullptr, &crs);
-    Eigen::MatrixXd jtj =
-        Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(n), static_cast<Eigen::Index>(n));
+    const auto ni = static_cast<Eigen::Index>(n);
+    Eigen::MatrixXd jtj = Eigen::MatrixXd::Zero(ni, ni);
     for (int row = 0; row < crs.num_rows; ++row)
         for (int a = crs.rows[sz(row)]; a < crs.rows[sz(row) + 1]; ++a)
             for (int b = crs.rows[sz(row)]; b < crs.rows[sz(row) + 1]; ++b)
                 jtj(crs.cols[sz(a)], crs.cols[sz(b)]) += crs.values[sz(a)] * crs.values[sz(b)];
     Eigen::VectorXd scale = jtj.diagonal().cwiseSqrt();
+    std::set<int> involved;
     for (Eigen::Index i = 0; i < scale.size(); ++i)
-        if (!(scale[i] > 0)) scale[i] = 1;
+        if (!(scale[i] > 0)) {
+            involved.insert(free_list[sz(static_cast<int>(i))]); // nothing depends on it
+            scale[i] = 1;
+        }
     const Eigen::MatrixXd scaled =
-        scale.asDiagonal().inverse() * jtj * scale.asDiagonal().inverse();
+        scale.cwiseInverse().asDiagonal() * jtj * scale.cwiseInverse().asDiagonal();
     Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> es(scaled);
     const double top = es.eigenvalues().maxCoeff();
-    std::set<int> involved;
     for (Eigen::Index e = 0; e < es.eigenvalues().size(); ++e) {
-        if (es.eigenvalues()[e] > 1e-10 * top) continue;
+        if (es.eigenvalues()[e] > 1e-12 * top) continue;
         for (Eigen::Index i = 0; i < es.eigenvectors().rows(); ++i)
             if (std::abs(es.eigenvectors()(i, e)) > 0.2)
                 involved.insert(free_list[sz(static_cast<int>(i))]);
     }
     if (involved.empty()) {
-        // Not singular once each parameter is on its own scale: Ceres judged
-        // the raw matrix, whose columns differ by many orders of magnitude
-        // (a scale factor, a metric component, a background coefficient).
-        // C = D^-1 (D^-1 J^T J D^-1)^-1 D^-1.
-        const Eigen::MatrixXd inverse = es.eigenvectors() *
-                                        es.eigenvalues().cwiseInverse().asDiagonal() *
-                                        es.eigenvectors().transpose();
-        c = scale.asDiagonal().inverse() * inverse * scale.asDiagonal().inverse();
-        if (c.allFinite()) return true;
+        ceres::Covariance::Options co;
+        co.num_threads = threads;
+        co.algorithm_type = ceres::DENSE_SVD;
+        // Singularity is judged above on the scaled matrix.
+        co.min_reciprocal_condition_number = 1e-300;
+        ceres::Covariance cov(co);
+        std::vector<std::pair<const double*, const double*>> pairs;
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = i; j < n; ++j) pairs.emplace_back(blocks[i], blocks[j]);
+        if (cov.Compute(pairs, built.problem.get())) {
+            Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> m(ni, ni);
+            if (cov.GetCovarianceMatrix(blocks, m.data()) && m.allFinite()) {
+                c = m;
+                return true;
+            }
+        }
     }
     for (const int q : involved) singular.push_back(model.parameters()[sz(q)].name);
     if (singular.empty()) singular.push_back("(the covariance could not be computed)");
@@ -399,7 +393,7 @@ RefineResult refine(Model& model, const RefineOptions& o) {
             ceres::Solver::Summary summary;
             ceres::Solve(so, built.problem.get(), &summary);
             report.iterations += static_cast<int>(summary.iterations.size()) - 1;
-            if (lebail) partition(model, values);
+            if (lebail) partition(model, values, 20);
             const double chi2 = chi2_of(model, values);
             const bool settled = std::abs(chi2_prev - chi2) <= 1e-6 * chi2 &&
                                  summary.termination_type == ceres::CONVERGENCE;
@@ -441,7 +435,16 @@ RefineResult refine(Model& model, const RefineOptions& o) {
     }
     model.set_values(values);
     model.refresh(values);
-    result.refined.assign(free.begin(), free.end());
+    // A parameter that ends on a bound is held there: the covariance of a
+    // linearization does not hold at an active bound.
+    for (const int q : free) {
+        const Parameter& par = model.parameters()[sz(q)];
+        const double v = values[sz(q)];
+        if (v <= par.lower || v >= par.upper)
+            result.at_bound.push_back(q);
+        else
+            result.refined.push_back(q);
+    }
     for (Parameter& q : model.parameters()) q.refined = false;
     for (const int q : result.refined) model.parameters()[sz(q)].refined = true;
     result.r = r_factors(model, values, result.refined.size());

@@ -51,7 +51,8 @@ struct RefineResult {
     std::string reason;
     std::vector<StageReport> stages;
     RFactors r;
-    std::vector<int> refined;              // the parameters free at the end
+    std::vector<int> refined;              // the parameters free at the end, off their bounds
+    std::vector<int> at_bound;             // free, but ended on a bound: held there, no esd
     std::vector<double> esd;               // per parameter; NaN where held fixed
     Eigen::MatrixXd covariance;            // over refined, times chi^2_nu
     std::vector<Correlation> correlations; // |r| > 0.9

@@ -27,8 +27,10 @@
 #include <tcl.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -45,9 +47,36 @@ std::string where(const std::string& name, std::size_t line) {
     return name + (line != 0 ? ":" + std::to_string(line) : "") + ": ";
 }
 
+// Tcl numbers for the intensities and sigmas: counts repeat, and one Tcl
+// number per distinct value (up to a bound) takes a fraction of the memory
+// of one per point (a Tcl value is 48 bytes).
+class Numbers {
+  public:
+    Tcl_Obj* get(double v) {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        const auto at = made_.find(bits);
+        if (at != made_.end()) return at->second;
+        Tcl_Obj* o = Tcl_NewDoubleObj(v);
+        if (made_.size() < 1u << 16) {
+            Tcl_IncrRefCount(o);
+            made_.emplace(bits, o);
+        }
+        return o;
+    }
+    ~Numbers() {
+        for (const auto& [bits, o] : made_) Tcl_DecrRefCount(o);
+    }
+
+  private:
+    std::unordered_map<std::uint64_t, Tcl_Obj*> made_;
+};
+
 // The lists of a pattern: each point's value made once as a Tcl number and
-// shared by the flat lists and the segments.
-Tcl_Obj* to_tcl(const pattern::Pattern& p, const std::string& name) {
+// shared by the flat lists and the segments; each range's vectors let go
+// once its numbers are made.
+Tcl_Obj* to_tcl(pattern::Pattern& p, const std::string& name) {
+    Numbers numbers;
     const std::size_t n = p.points();
     std::vector<Tcl_Obj*> xs, ys, sigmas;
     xs.reserve(n);
@@ -55,7 +84,7 @@ Tcl_Obj* to_tcl(const pattern::Pattern& p, const std::string& name) {
     sigmas.reserve(n);
     bool all_given = true;
     Tcl_Obj* segments = Tcl_NewListObj(0, nullptr);
-    for (const pattern::Range& r : p.ranges) {
+    for (pattern::Range& r : p.ranges) {
         all_given = all_given && r.sigma_given;
         std::size_t start = xs.size();
         std::size_t next_gap = 0;
@@ -75,10 +104,13 @@ Tcl_Obj* to_tcl(const pattern::Pattern& p, const std::string& name) {
                 ++next_gap;
             }
             xs.push_back(Tcl_NewDoubleObj(r.x[i]));
-            ys.push_back(Tcl_NewDoubleObj(r.y[i]));
-            sigmas.push_back(Tcl_NewDoubleObj(r.sigma[i]));
+            ys.push_back(numbers.get(r.y[i]));
+            sigmas.push_back(numbers.get(r.sigma[i]));
         }
         segment(xs.size());
+        r.x = {};
+        r.y = {};
+        r.sigma = {};
     }
     Tcl_Obj* d = Tcl_NewDictObj();
     put(d, "format", str(p.format));

@@ -42,6 +42,26 @@ std::string summary(const Pattern& p) {
     return s;
 }
 
+// What reading text makes: each range's points "x:y" (":sigma" where
+// given), ranges apart by " /", then " | note@LINE" per note; or
+// "refused: LINE: reason".
+std::string outcome(const std::string& text, const Options& options = {}) {
+    try {
+        const Pattern p = parse(text, "t.xy", options);
+        std::string s;
+        for (const Range& r : p.ranges) {
+            if (!s.empty()) s += " /";
+            for (std::size_t i = 0; i < r.x.size(); ++i)
+                s += (i ? " " : "") + num(r.x[i]) + ":" + num(r.y[i]) +
+                     (r.sigma_given ? ":" + num(r.sigma[i]) : "");
+        }
+        for (const Note& n : p.notes) s += " | note@" + std::to_string(n.line);
+        return s;
+    } catch (const ReadError& e) {
+        return "refused: " + std::to_string(e.line()) + ": " + e.reason();
+    }
+}
+
 struct FileCase {
     const char* file;
     std::string expected; // summary()
@@ -65,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"fortran.dat", "columns | 4 20..20.06 | λ -"},
         FileCase{"decimal-comma.csv", "columns | 4 20..20.06 | λ -"},
         FileCase{"decimal-comma-tab.txt", "columns | 3 20..20.04 σ | λ -"},
-        FileCase{"fit.xye", "columns | 3 10..10.04 σ | 2 40..40.02 σ | λ -"},
+        FileCase{"fit.xye", "columns | 3 10..10.04 | 2 40..40.02 | λ -"},
         FileCase{"gap.xy", "columns | 20 20..30.18 gap@10 | λ -"},
         FileCase{"SiC_Zn-std.gsa", "gsas-std | 25 20..20.48 | λ -"},
         FileCase{"SiC_Zn-detectors.gsa", "gsas-std | 25 20..20.48 σ | λ -"},
@@ -107,6 +127,10 @@ TEST(Values, AsTheFileWritesThem) {
     EXPECT_EQ(fit.ranges[0].columns.size(), 4u);
     EXPECT_EQ(fit.ranges[1].columns[3], (std::vector<double>{-1, 1}));
     EXPECT_EQ(fit.ranges[1].sigma[0], std::sqrt(90.0));
+    // Every column checked as a point's values are.
+    EXPECT_EQ(outcome("1 2 3 4\n2 3 nan 5\n3 4 5 6\n", all), "1:2 3:4 | note@2");
+    EXPECT_EQ(outcome("1 2 3 4\n2 3 4 2e100\n", all),
+              "refused: 2: the value 2e+100 lies beyond ±1e100, which no pattern holds");
 }
 
 struct LineCase {
@@ -117,23 +141,6 @@ struct LineCase {
 
 void PrintTo(const LineCase& c, std::ostream* os) {
     *os << c.rule;
-}
-
-std::string outcome(const std::string& text, const Options& options = {}) {
-    try {
-        const Pattern p = parse(text, "t.xy", options);
-        std::string s;
-        for (const Range& r : p.ranges) {
-            if (!s.empty()) s += " /";
-            for (std::size_t i = 0; i < r.x.size(); ++i)
-                s += (i ? " " : "") + num(r.x[i]) + ":" + num(r.y[i]) +
-                     (r.sigma_given ? ":" + num(r.sigma[i]) : "");
-        }
-        for (const Note& n : p.notes) s += " | note@" + std::to_string(n.line);
-        return s;
-    } catch (const ReadError& e) {
-        return "refused: " + std::to_string(e.line()) + ": " + e.reason();
-    }
 }
 
 class Lines : public testing::TestWithParam<LineCase> {};
@@ -158,6 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"words among the points: noted", "1 2\nRange two\n2 3\n", "1:2 2:3 | note@2"},
         LineCase{"a header of words and a line of dashes: skipped",
                  "2theta counts\n2-Theta\n-----\n1 2\n2 3\n", "1:2 2:3"},
+        LineCase{"a first line of a count is no wavelength", "3\n1 2\n2 3\n", "1:2 2:3 | note@1"},
         LineCase{"the wavelength only on the first line", "1 2\n1.54\n2 3\n", "1:2 2:3 | note@2"},
         LineCase{"a value too small for a double reads as 0", "1 1e-400\n2 3\n", "1:0 2:3"},
         LineCase{"a byte-order mark",
@@ -201,35 +209,41 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Gsas, Lines,
-    testing::Values(LineCase{"ESD pairs in 8-character fields, glued",
-                             "t\nBANK 1 3 1 CONST 1000 10 0 0 ESD\n   100.0    10.0123456.7  "
-                             "1234.5   -12.0     1.0\n",
-                             "10:100:10 10.1:123456.7:1234.5 10.2:-12:1"},
-                    LineCase{"STD: fewer counts than the BANK line says: noted",
-                             "t\nBANK 1 12 2 CONST 1000 10 0 0 STD\n      10      20\n",
-                             "10:10 10.1:20 | note@2"},
-                    LineCase{"STD: a count that is no number",
-                             "t\nBANK 1 2 1 CONST 1000 10 0 0 STD\n      10     2x0\n",
-                             "refused: 3: the count \"2x0\" is no number"},
-                    LineCase{"two banks, two ranges",
-                             "t\nBANK 1 2 1 CONST 1000 10 0 0 STD\n       1       2\nBANK 2 2 1 "
-                             "CONST 500 10 0 0 STD\n"
-                             "       3       4\n",
-                             "10:1 10.1:2 /5:3 5.1:4"},
-                    LineCase{"FXYE with a record of two words",
-                             "t\nBANK 1 2 2 CONS 1000 10 0 0 FXYE\n1000 5 1\n1010 6\n",
-                             "refused: 4: an FXYE record holds 2θ (centidegrees), value and σ; "
-                             "this one holds 2 words"},
-                    LineCase{"time of flight", "t\nBANK 1 2 1 TIME_MAP 1 0 0 0 STD\n",
-                             "refused: 2: the binning \"TIME_MAP\" is not "
-                             "read: only constant-wavelength 2θ data "
-                             "(CONST or CONS) are"},
-                    LineCase{
-                        "the ALT format", "t\nBANK 1 2 1 RALF 1 0 0 0 ALT\n",
-                        "refused: 2: the GSAS ALT format is not read (STD, ESD, FXYE and FXY are)"},
-                    LineCase{"a step of 0", "t\nBANK 1 2 1 CONST 1000 0 0 0 STD\n",
-                             "refused: 2: a BANK line of constant steps gives the start and a step "
-                             "above 0 (centidegrees)"}));
+    testing::Values(
+        LineCase{"ESD pairs in 8-character fields, glued",
+                 "t\nBANK 1 3 1 CONST 1000 10 0 0 ESD\n   100.0    10.0123456.7  "
+                 "1234.5   -12.0     1.0\n",
+                 "10:100:10 10.1:123456.7:1234.5 10.2:-12:1"},
+        LineCase{"STD: fewer counts than the BANK line says: noted",
+                 "t\nBANK 1 12 2 CONST 1000 10 0 0 STD\n      10      20\n",
+                 "10:10 10.1:20 | note@2"},
+        LineCase{
+            "STD: counts in fields narrower than 8 are refused, not read as detectors and counts",
+            "t\nBANK 1 4 1 CONST 1000 10 0 0 STD\n  49  39  31  42\n",
+            "refused: 3: the count \"49  39\" is no number"},
+        LineCase{"STD: a DOS end-of-file mark",
+                 "t\nBANK 1 2 1 CONST 1000 10 0 0 STD\n      10      20\r\n\x1a", "10:10 10.1:20"},
+        LineCase{"STD: a count that is no number",
+                 "t\nBANK 1 2 1 CONST 1000 10 0 0 STD\n      10     2x0\n",
+                 "refused: 3: the count \"2x0\" is no number"},
+        LineCase{"two banks, two ranges",
+                 "t\nBANK 1 2 1 CONST 1000 10 0 0 STD\n       1       2\nBANK 2 2 1 "
+                 "CONST 500 10 0 0 STD\n"
+                 "       3       4\n",
+                 "10:1 10.1:2 /5:3 5.1:4"},
+        LineCase{"FXYE with a record of two words",
+                 "t\nBANK 1 2 2 CONS 1000 10 0 0 FXYE\n1000 5 1\n1010 6\n",
+                 "refused: 4: an FXYE record holds 2θ (centidegrees), value and σ; "
+                 "this one holds 2 words"},
+        LineCase{"time of flight", "t\nBANK 1 2 1 TIME_MAP 1 0 0 0 STD\n",
+                 "refused: 2: the binning \"TIME_MAP\" is not "
+                 "read: only constant-wavelength 2θ data "
+                 "(CONST or CONS) are"},
+        LineCase{"the ALT format", "t\nBANK 1 2 1 RALF 1 0 0 0 ALT\n",
+                 "refused: 2: the GSAS ALT format is not read (STD, ESD, FXYE and FXY are)"},
+        LineCase{"a step of 0", "t\nBANK 1 2 1 CONST 1000 0 0 0 STD\n",
+                 "refused: 2: a BANK line of constant steps gives the start and a step "
+                 "above 0 (centidegrees)"}));
 
 TEST(Limits, PointsAndBytes) {
     Options few;

@@ -38,8 +38,8 @@ Model rich_model() {
     p[m.zero] = 0.013;
     p[m.displacement] = 0.05;
     p[m.ratio] = 0.48;
-    p[m.asym_s] = 0.03;
-    p[m.asym_h] = 0.02;
+    p[m.asym_s] = 0.025;
+    p[m.asym_h] = 2.5e-5;
     for (const Phase& ph : m.phases()) {
         p[ph.profile + 0] = 0.004;
         p[ph.profile + 1] = -0.002;
@@ -149,7 +149,7 @@ TEST(Profile, AxialDivergenceShiftsTheCentroid) {
         int sign;
     };
     for (const Row row : {Row{15, -1}, Row{40, -1}, Row{150, +1}}) {
-        const Asymmetry a = fcj(row.tt, 0.03, 0.02, 20);
+        const Asymmetry a = fcj(row.tt, 0.025, 2.5e-5, 20);
         double sum = 0, centroid = 0;
         for (std::size_t j = 0; j < a.nodes; ++j) {
             sum += a.weight[j];
