@@ -38,7 +38,8 @@ double density(const CellContents& contents, double volume) {
 double linear_mu(const CellContents& contents, double volume, double wave) {
     const double energy = gemmi::hc() / wave / 1000; // keV
     double sum = 0;                                  // daltons x cm^2/g
-    for (const auto& [z, n] : contents.atoms) {
+    for (const auto& [element, n] : contents.atoms) {
+        const int z = element; // a copy: lambdas cannot capture a structured binding in C++17
         const double mass_mu =
             xrl_call([&](xrl_error** e) { return CS_Total(z, energy, e); }, z, "X-ray attenuation");
         const double weight =
