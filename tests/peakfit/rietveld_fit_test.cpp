@@ -62,8 +62,8 @@ Model mixture(const std::vector<Component>& components, const Data& d, bool biso
     p[sz_t(m.background)] = 200;
     p[sz_t(m.background) + 1] = -60;
     p[sz_t(m.ratio)] = 0.5;
-    p[sz_t(m.asym_s)] = 0.01;
-    p[sz_t(m.asym_h)] = 0.01;
+    p[sz_t(m.asym_s)] = 0.01; // (S + H) / 2L
+    p[sz_t(m.asym_h)] = 1e-5; // ((S - H) / 2L)^2
     for (std::size_t f = 0; f < components.size(); ++f) {
         const Phase& ph = m.phases()[f];
         p[sz_t(ph.profile + 0)] = 0.004;
@@ -194,7 +194,8 @@ TEST(Rietveld, MixedWithALeBailPhase) {
     phases[2] = make_phase("fluorite", fluorite.crystal, Mode::lebail, d, shape.instrument());
     Model m(d, shape.instrument(), phases);
     std::vector<double> p = m.values();
-    p[sz_t(m.asym_s)] = p[sz_t(m.asym_h)] = 0.01;
+    p[sz_t(m.asym_s)] = 0.01;
+    p[sz_t(m.asym_h)] = 1e-5;
     m.set_values(p);
     const RefineResult r = fit(m);
     const Amounts a = amounts(m, r, {});
