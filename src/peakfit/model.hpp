@@ -72,7 +72,7 @@ struct Instrument {
     double radius = 240; // goniometer radius, mm
     int background_terms = 8;
     bool inverse_term = false; // a 1/2theta term for air scatter
-    double window_tail = 2e-3; // the share of a line's area left outside its window
+    double window_tail = 5e-3; // the share of a line's area left outside its window
 };
 
 // One line of one reflection at a set of parameter values.
