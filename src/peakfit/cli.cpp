@@ -4,6 +4,7 @@
 #include "peakfit/lebail.hpp"
 #include "peakfit/model.hpp"
 #include "peakfit/phase.hpp"
+#include "peakfit/quantities.hpp"
 #include "peakfit/refine.hpp"
 #include "peakfit/report.hpp"
 
@@ -26,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -49,13 +51,14 @@ struct PhaseArg {
 };
 
 struct Options {
-    std::string data, mode = "lebail", wave, kalpha2, ratio, radius = "240", background = "8";
+    std::string data, mode, wave, kalpha2, ratio, radius = "240", background = "8";
     std::string out, time_limit, radiation, monochromator, polarization, threads;
     bool kalpha2_given = false, zero = false, displacement = false, inverse = false;
     bool help = false, version = false;
     std::vector<std::string> range;
     std::vector<std::pair<std::string, std::string>> excluded;
     std::vector<PhaseArg> phases;
+    QuantityOptions quantities; // --biso, --po, --standard, --brindley
 };
 
 bool is_number(const std::string& s) {
@@ -95,6 +98,7 @@ Options parse(const std::vector<std::string>& args) {
         {"--version", &Options::version}};
     std::vector<std::string> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
+        if (take_quantity_option(args, i, o.quantities)) continue;
         const std::string& a = args[i];
         const auto needs = [&](std::size_t n) {
             if (args.size() - i - 1 < n)
@@ -193,6 +197,9 @@ struct Crystal {
     peakhkl::Crystal crystal;
     std::string name;
     PhaseSource source;
+    bool from_cif = false;
+    std::vector<peakhkl::AtomSite> atoms; // a CIF's atom sites
+    std::vector<std::string> atom_warnings;
 };
 
 Crystal crystal_of(const PhaseArg& p, std::string& notes) {
@@ -213,6 +220,9 @@ Crystal crystal_of(const PhaseArg& p, std::string& notes) {
         c.crystal = std::move(from.crystal);
         c.name = p.name.empty() ? from.name : p.name;
         c.source = {p.path, from.block};
+        c.from_cif = true;
+        c.atoms = std::move(from.atoms.sites);
+        c.atom_warnings = std::move(from.atoms.warnings);
         return c;
     }
     // A deck: its cell, and its space group from its name line (after the
@@ -363,11 +373,16 @@ Outcome fit(const Options& o, void (*say)(const std::string&)) {
     if (o.data.empty()) throw Refused{"--data", "expected the measured pattern"};
     if (o.phases.empty())
         throw Refused{"the arguments", "expected a phase: a CIF, a deck, or --cell ... --sg"};
+    // No --mode: Rietveld for the phases with atom sites (all of them when
+    // every phase has atoms), Le Bail for the others.
     Mode mode = Mode::lebail;
     if (o.mode == "pawley")
         mode = Mode::pawley;
-    else if (o.mode != "lebail")
-        throw Refused{"--mode", "expected lebail or pawley, found " + peakhkl::quoted(o.mode)};
+    else if (o.mode == "rietveld")
+        mode = Mode::rietveld;
+    else if (!o.mode.empty() && o.mode != "lebail")
+        throw Refused{"--mode",
+                      "expected lebail, pawley or rietveld, found " + peakhkl::quoted(o.mode)};
 
     pattern::Pattern pat;
     try {
@@ -400,14 +415,44 @@ Outcome fit(const Options& o, void (*say)(const std::string&)) {
     std::vector<Phase> phases;
     std::vector<PhaseSource> sources;
     std::vector<std::string> inputs{o.data};
+    std::vector<Crystal> crystals;
+    std::vector<std::string> phase_names;
+    std::vector<bool> rietveld;
     for (const PhaseArg& pa : o.phases) {
         Crystal c = crystal_of(pa, out.err);
         std::string name = file_word(c.name);
-        for (int k = 2; std::any_of(phases.begin(), phases.end(),
-                                    [&](const Phase& p) { return p.name == name; });
-             ++k)
+        for (int k = 2;
+             std::find(phase_names.begin(), phase_names.end(), name) != phase_names.end(); ++k)
             name = file_word(c.name) + "_" + std::to_string(k);
-        Phase ph = make_phase(name, c.crystal, mode, data, in);
+        const std::string refusal = rietveld_refusal(c.atoms, c.from_cif);
+        if (mode == Mode::rietveld && !refusal.empty())
+            throw Refused{pa.path.empty() ? "--cell" : pa.path,
+                          "phase " + name + " cannot be fitted by --mode rietveld: " + refusal};
+        rietveld.push_back(mode == Mode::rietveld || (o.mode.empty() && refusal.empty()));
+        phase_names.push_back(name);
+        crystals.push_back(std::move(c));
+    }
+    const Quantities quantities = resolve(o.quantities, phase_names, rietveld);
+    for (std::size_t f = 0; f < crystals.size(); ++f) {
+        const PhaseArg& pa = o.phases[f];
+        Crystal& c = crystals[f];
+        const std::string& name = phase_names[f];
+        Phase ph;
+        if (rietveld[f]) {
+            for (const std::string& w : c.atom_warnings) out.err += "peakfit: " + w + "\n";
+            std::vector<std::string> warnings;
+            ph = make_rietveld_phase(name, c.crystal, c.atoms, data, in, quantities.po_axis[f],
+                                     o.quantities.biso, warnings);
+            for (const std::string& w : warnings) out.err += "peakfit: " + w + "\n";
+        } else {
+            if (o.mode.empty() &&
+                std::find(rietveld.begin(), rietveld.end(), true) != rietveld.end())
+                out.err += "peakfit: note: " + name +
+                           " has no atom sites: its intensities are fitted by Le Bail beside the "
+                           "Rietveld phases\n";
+            ph =
+                make_phase(name, c.crystal, mode == Mode::rietveld ? Mode::lebail : mode, data, in);
+        }
         bool inside = false;
         for (const auto& r : ph.reflections) {
             const double tt = peakhkl::two_theta(r.d, in.alpha1);
@@ -471,6 +516,17 @@ Outcome fit(const Options& o, void (*say)(const std::string&)) {
     };
     start_values(model);
     const RefineResult result = refine(model, ro);
+    std::optional<Amounts> amounts;
+    if (std::find(rietveld.begin(), rietveld.end(), true) != rietveld.end()) {
+        try {
+            amounts = peakfit::amounts(model, result, quantities.amounts);
+        } catch (const std::domain_error& e) {
+            throw Refused{"",
+                          std::string("an atom's element has no X-ray attenuation: ") + e.what()};
+        }
+        for (const std::string& l : quantity_lines(model, *amounts))
+            if (l.rfind("warning: ", 0) == 0) out.err += "peakfit: " + l + "\n";
+    }
 
     Run run;
     std::error_code ec;
@@ -481,6 +537,7 @@ Outcome fit(const Options& o, void (*say)(const std::string&)) {
     run.model = &model;
     run.result = &result;
     run.sources = sources;
+    run.amounts = amounts ? &*amounts : nullptr;
     out.out = summary(run);
     if (!o.out.empty()) {
         const std::string why = write_all(o.out, outputs(run));
@@ -508,7 +565,13 @@ std::string usage() {
            "--sg SYMBOL; --name WORD after any of them names the phase.\n"
            "  --data FILE         the measured pattern (xy, xye, GSAS raw, and the formats\n"
            "                      libxy reads)\n"
-           "  --mode lebail|pawley  intensities partitioned (default) or refined\n"
+           "  --mode lebail|pawley|rietveld  intensities partitioned, refined, or from the\n"
+           "                      atoms (default: rietveld for the phases with atom sites)\n"
+           "  --biso              refine an overall B per Rietveld phase\n"
+           "  --po NAME H K L     March-Dollase preferred orientation of phase NAME along H K L\n"
+           "  --standard NAME PERCENT  phase NAME was added at PERCENT wt%: the amorphous part\n"
+           "  --brindley [NAME] RADIUS_UM  Brindley's microabsorption correction for particles\n"
+           "                      of that radius (one phase's, or all)\n"
            "  --wave NAME|A       the wavelength (default the file's): CuKa gives Ka1 and Ka2\n"
            "  --kalpha2 [A|none]  the Kalpha2 line (default the line's or the file's)\n"
            "  --ratio R           the start of the Kalpha2/Kalpha1 ratio (default the\n"

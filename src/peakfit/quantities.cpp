@@ -192,7 +192,7 @@ nlohmann::json phase_quantities(const Model& model, const RefineResult& result,
     return j;
 }
 
-std::string with_esd(double value, double esd, int digits) {
+std::string esd_text(double value, double esd, int digits) {
     char text[64];
     if (!(esd > 0) || !std::isfinite(esd)) {
         std::snprintf(text, sizeof text, "%.*f", digits, value);
@@ -211,11 +211,11 @@ std::vector<std::string> quantity_lines(const Model& model, const Amounts& amoun
     for (const PhaseAmount& a : amounts.phases) {
         std::string line =
             model.phases()[static_cast<std::size_t>(a.phase)].name + ": " +
-            (a.weight.detected ? with_esd(100 * a.weight.value, 100 * a.weight.esd)
-                               : "not detected (esd " + with_esd(100 * a.weight.esd, NAN) + ")") +
+            (a.weight.detected ? esd_text(100 * a.weight.value, 100 * a.weight.esd)
+                               : "not detected (esd " + esd_text(100 * a.weight.esd, NAN) + ")") +
             " wt%";
         if (a.absolute)
-            line += ", " + with_esd(100 * a.absolute->value, 100 * a.absolute->esd) +
+            line += ", " + esd_text(100 * a.absolute->value, 100 * a.absolute->esd) +
                     " wt% of the mixture";
         if (std::isfinite(a.mu)) {
             char mu[64];
@@ -231,9 +231,9 @@ std::vector<std::string> quantity_lines(const Model& model, const Amounts& amoun
     }
     if (amounts.amorphous)
         lines.push_back("amorphous or unidentified: " +
-                        with_esd(100 * amounts.amorphous->value, 100 * amounts.amorphous->esd) +
+                        esd_text(100 * amounts.amorphous->value, 100 * amounts.amorphous->esd) +
                         " wt% of the mixture, " +
-                        with_esd(100 * amounts.amorphous_original->value,
+                        esd_text(100 * amounts.amorphous_original->value,
                                  100 * amounts.amorphous_original->esd) +
                         " wt% of the sample without the standard");
     if (amounts.bias > 0.01) {

@@ -65,6 +65,6 @@ std::vector<std::string> quantity_lines(const Model& model, const Amounts& amoun
 
 // A value with its esd in the field's notation, "35.60(12)"; the value
 // alone to `digits` decimals where there is no esd.
-std::string with_esd(double value, double esd, int digits = 2);
+std::string esd_text(double value, double esd, int digits = 2);
 
 } // namespace peakfit

@@ -1,5 +1,7 @@
 #include "peakfit/report.hpp"
 
+#include "peakfit/quantities.hpp"
+
 #include "peakfit/geometry.hpp"
 
 #include "peakhkl/bragg.hpp"
@@ -175,6 +177,8 @@ std::map<std::string, std::string> outputs(const Run& run) {
     j["program"] = "peakfit";
     j["version"] = run.version;
     std::string mode = m.phases().empty() ? "lebail" : mode_name(m.phases()[0].mode);
+    for (const Phase& ph : m.phases())
+        if (ph.mode == Mode::rietveld) mode = "rietveld";
     j["mode"] = mode;
     j["converged"] = r.converged;
     j["reason"] = r.reason;
@@ -215,6 +219,7 @@ std::map<std::string, std::string> outputs(const Run& run) {
         q["deck"] = "-" + ph.name + ".deck";
         q["cif"] = "-" + ph.name + ".cif";
         q["table"] = "-" + ph.name + ".tsv";
+        if (run.amounts != nullptr) q.update(phase_quantities(m, r, *run.amounts, f));
         j["phases"].push_back(q);
 
         // The deck.
@@ -261,6 +266,12 @@ std::map<std::string, std::string> outputs(const Run& run) {
         j["correlations"].push_back(
             {m.parameters()[sz(c.p)].name, m.parameters()[sz(c.q)].name, c.r});
     j["singular"] = r.singular;
+    if (run.amounts != nullptr && run.amounts->amorphous) {
+        const Amounts& a = *run.amounts;
+        j["amorphous_percent"] = value_esd(100 * a.amorphous->value, 100 * a.amorphous->esd);
+        j["amorphous_percent_without_standard"] =
+            value_esd(100 * a.amorphous_original->value, 100 * a.amorphous_original->esd);
+    }
     files[".json"] = j.dump(2) + "\n";
 
     // The pattern.
@@ -320,6 +331,9 @@ std::string summary(const Run& run) {
     for (const Correlation& c : r.correlations)
         s += "correlation " + m.parameters()[sz(c.p)].name + " " + m.parameters()[sz(c.q)].name +
              " " + printed("%.3f", c.r) + "\n";
+    if (run.amounts != nullptr)
+        for (const std::string& l : quantity_lines(m, *run.amounts))
+            if (l.rfind("warning: ", 0) != 0) s += "weight " + l + "\n";
     return s;
 }
 

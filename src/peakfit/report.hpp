@@ -3,6 +3,7 @@
 // table for a person.
 #pragma once
 
+#include "peakfit/amounts.hpp"
 #include "peakfit/model.hpp"
 #include "peakfit/refine.hpp"
 
@@ -24,6 +25,7 @@ struct Run {
     const Model* model = nullptr;
     const RefineResult* result = nullptr;
     std::vector<PhaseSource> sources;
+    const Amounts* amounts = nullptr; // the Rietveld phases' weight fractions, where there are any
 };
 
 // A value with its standard uncertainty in the field's notation,

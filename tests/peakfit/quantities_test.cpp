@@ -82,11 +82,11 @@ TEST(QuantityOptions, ResolvedValues) {
 }
 
 TEST(QuantityOptions, EsdNotation) {
-    EXPECT_EQ(with_esd(35.6012, 0.1234), "35.60(12)");
-    EXPECT_EQ(with_esd(35.6012, 0.25), "35.6(3)");
-    EXPECT_EQ(with_esd(4.15678012, 0.0000123), "4.156780(12)");
-    EXPECT_EQ(with_esd(1234.5, 23), "1234(23)");
-    EXPECT_EQ(with_esd(0.5, NAN), "0.50");
+    EXPECT_EQ(esd_text(35.6012, 0.1234), "35.60(12)");
+    EXPECT_EQ(esd_text(35.6012, 0.25), "35.6(3)");
+    EXPECT_EQ(esd_text(4.15678012, 0.0000123), "4.156780(12)");
+    EXPECT_EQ(esd_text(1234.5, 23), "1234(23)");
+    EXPECT_EQ(esd_text(0.5, NAN), "0.50");
 }
 
 } // namespace
