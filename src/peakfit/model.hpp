@@ -89,6 +89,9 @@ struct Line {
     double d_strength_ratio = 0;
     Width width;
     Asymmetry asymmetry;
+    // Far from the line (beyond `near` of its centroid) the divergence's
+    // copies are one pseudo-Voigt at their centroid.
+    double centroid = 0, d_centroid_m = 0, d_centroid_d = 0, d_centroid_t = 0, near = 0;
     double lo = 0, hi = 0; // its window
     bool ok = false;
 };
