@@ -10,7 +10,7 @@ namespace {
 // Beyond this many FWHM (and the divergence's reach) from its centroid a
 // line's divergence is one shifted copy: its tails differ from the full sum
 // by a part in 10^4 of the peak.
-constexpr double far_widths = 8;
+constexpr double far_widths = 6;
 
 std::size_t sz(int i) {
     return static_cast<std::size_t>(i);

@@ -163,7 +163,9 @@ PseudoVoigt pseudo_voigt(double dx, double fwhm, double eta) {
     const double lor_df = 2 / pi * (4 * x2 - f2) / (den * den);
     // Gaussian (2 sqrt(ln2 / pi) / fwhm) exp(-4 ln2 x^2 / fwhm^2).
     static const double gnorm = 2 * std::sqrt(std::log(2.0) / pi);
-    const double gau = gnorm / fwhm * std::exp(-4 * ln2 * x2 / f2);
+    const double arg = 4 * ln2 * x2 / f2;
+    // Beyond 10 FWHM the Gaussian is below 1e-120 of its peak: 0.
+    const double gau = arg < 277 ? gnorm / fwhm * std::exp(-arg) : 0;
     const double gau_dx = -gau * 8 * ln2 * dx / f2;
     const double gau_df = gau * (-1 / fwhm + 8 * ln2 * x2 / (f2 * fwhm));
     return {eta * lor + (1 - eta) * gau, eta * lor_dx + (1 - eta) * gau_dx,
@@ -180,8 +182,8 @@ double fcj_extent(double two_theta_deg, double s, double h) {
 
 std::size_t fcj_nodes(double extent, double fwhm) {
     if (!(extent > 0.05 * fwhm)) return 1;
-    const double n = std::ceil(3 * extent / fwhm) + 4;
-    return static_cast<std::size_t>(std::clamp(n, 4.0, static_cast<double>(max_nodes)));
+    const double n = std::ceil(2 * extent / fwhm) + 4;
+    return static_cast<std::size_t>(std::clamp(n, 4.0, 20.0));
 }
 
 Asymmetry fcj(double two_theta_deg, double mean, double half2, std::size_t n) {
