@@ -90,6 +90,8 @@ Model::Model(Data data, Instrument instrument, std::vector<Phase> phases)
     }
     half_width_.assign(keys_.size(), 0);
     nodes_.assign(keys_.size(), 1);
+    near_lo_.assign(keys_.size(), -1e300);
+    near_hi_.assign(keys_.size(), 1e300);
     // Runs of points, each within one segment, small enough for threads
     // and for a sparse Jacobian.
     const std::size_t size = std::max<std::size_t>(256, data_.size() / 32 + 1);
@@ -185,7 +187,8 @@ Line Model::line(const double* p, int phase, int k, int which) const {
         l.d_centroid_d += as.d_weight_d[j] * as.shift[j] + as.weight[j] * as.d_shift_d[j];
         l.d_centroid_t += as.d_weight_t[j] * as.shift[j] + as.weight[j] * as.d_shift_t[j];
     }
-    l.near = hi - lo + far_widths * l.width.fwhm;
+    l.near_lo = near_lo_[key];
+    l.near_hi = near_hi_[key];
     l.lo = pos.tt + lo - half_width_[key];
     l.hi = pos.tt + hi + half_width_[key];
     l.ok = true;
@@ -195,7 +198,7 @@ Line Model::line(const double* p, int phase, int k, int which) const {
 Model::LineValue Model::line_value(const Line& line, double x) {
     LineValue v{0, 0, 0, 0, 0, 0};
     const Asymmetry& a = line.asymmetry;
-    if (a.nodes > 1 && std::abs(x - line.position - line.centroid) > line.near) {
+    if (a.nodes > 1 && (x < line.near_lo || x > line.near_hi)) {
         const PseudoVoigt pv =
             pseudo_voigt(x - line.position - line.centroid, line.width.fwhm, line.width.eta);
         return {pv.value, -pv.d_dx * (1 + line.d_centroid_t), pv.d_fwhm,
@@ -225,11 +228,16 @@ void Model::refresh(const std::vector<double>& values) {
         const LineKey& k = keys_[key];
         nodes_[key] = 1;
         half_width_[key] = 0;
+        near_lo_[key] = -1e300;
+        near_hi_[key] = 1e300;
         Line l = line(p, k.phase, k.reflection, k.which);
         if (!l.ok) continue;
         nodes_[key] = fcj_nodes(l.asymmetry.extent, l.width.fwhm);
         half_width_[key] = window_half_width(l.width.fwhm, l.width.eta, instrument_.window_tail);
         l = line(p, k.phase, k.reflection, k.which);
+        const double near = l.asymmetry.extent + far_widths * l.width.fwhm;
+        near_lo_[key] = l.position + l.centroid - near;
+        near_hi_[key] = l.position + l.centroid + near;
         // The line may move during a solve: a margin of five widths.
         const double margin = 5 * l.width.fwhm + 0.1 * (l.hi - l.lo);
         lo[key] = l.lo - margin;

@@ -89,9 +89,11 @@ struct Line {
     double d_strength_ratio = 0;
     Width width;
     Asymmetry asymmetry;
-    // Far from the line (beyond `near` of its centroid) the divergence's
+    // Far from the line (outside [near_lo, near_hi], fixed by the last
+    // refresh so that no point crosses it during a solve) the divergence's
     // copies are one pseudo-Voigt at their centroid.
-    double centroid = 0, d_centroid_m = 0, d_centroid_d = 0, d_centroid_t = 0, near = 0;
+    double centroid = 0, d_centroid_m = 0, d_centroid_d = 0, d_centroid_t = 0;
+    double near_lo = -1e300, near_hi = 1e300;
     double lo = 0, hi = 0; // its window
     bool ok = false;
 };
@@ -180,8 +182,9 @@ class Model {
     int key_of(int phase, int k, int which) const {
         return key_offset_[static_cast<std::size_t>(phase)] + k * (has_alpha2() ? 2 : 1) + which;
     }
-    std::vector<double> half_width_; // per key, from the last refresh
-    std::vector<std::size_t> nodes_; // per key
+    std::vector<double> half_width_;        // per key, from the last refresh
+    std::vector<std::size_t> nodes_;        // per key
+    std::vector<double> near_lo_, near_hi_; // per key
     std::vector<Chunk> chunks_;
 };
 

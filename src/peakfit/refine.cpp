@@ -394,7 +394,7 @@ RefineResult refine(Model& model, const RefineOptions& o) {
             ceres::Solver::Summary summary;
             ceres::Solve(so, built.problem.get(), &summary);
             report.iterations += static_cast<int>(summary.iterations.size()) - 1;
-            if (lebail) partition(model, values, 20);
+            if (lebail) partition(model, values, 100);
             const double chi2 = chi2_of(model, values);
             // Le Bail: settled when two cycles in a row change chi^2 by less
             // than 1e-4 of it (the partition moves it a little each time).
