@@ -2,7 +2,9 @@
 # Installs, on a Debian machine, what building peakpos and peakhkl needs and
 # is not there yet: CMake, a C++ compiler, make, gemmi's headers with the
 # two header libraries it uses, libxy (the formats the pattern reader
-# reads through it), and Tcl's headers for peakview's compiled reader. Packages named as arguments are installed
+# reads through it), Tcl's headers for peakview's compiled reader, Ceres
+# Solver with Eigen and nlohmann-json for peakfit, and xraylib for its
+# X-ray absorption. Packages named as arguments are installed
 # with them (scripts/install-test-deps.sh passes the test suite's). Runs as
 # root, or through sudo.
 #
@@ -10,7 +12,7 @@
 # the package manager's locks: each apt-get call waits for them, up to
 # PEAKPOS_APT_WAIT seconds (600), instead of failing at once.
 set -euo pipefail
-pkgs=(cmake g++ make gemmi-dev tao-pegtl-dev libstb-dev tcl-dev libxy-dev "$@")
+pkgs=(cmake g++ make gemmi-dev tao-pegtl-dev libstb-dev tcl-dev libxy-dev libceres-dev libeigen3-dev nlohmann-json3-dev libxrl-dev "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

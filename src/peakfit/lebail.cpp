@@ -1,0 +1,128 @@
+#include "peakfit/lebail.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace peakfit {
+
+namespace {
+
+std::size_t sz(int i) {
+    return static_cast<std::size_t>(i);
+}
+
+constexpr double core = 4; // FWHMs on each side
+
+// Calls visit(i, profile) for each point of the line's window.
+template <class Visit> void each_point(const Data& data, const Line& l, Visit visit) {
+    for (std::size_t s = 0; s < data.segments(); ++s) {
+        const auto first = data.x.begin() + static_cast<long>(data.start[s]);
+        const auto last = data.x.begin() + static_cast<long>(data.start[s + 1]);
+        for (auto it = std::lower_bound(first, last, l.lo); it != last && *it <= l.hi; ++it)
+            visit(static_cast<std::size_t>(it - data.x.begin()),
+                  l.strength * Model::line_value(l, *it).value);
+    }
+}
+
+} // namespace
+
+void partition(Model& model, const std::vector<double>& p, int iterations) {
+    const Data& data = model.data();
+    const int lines = model.has_alpha2() ? 2 : 1;
+    std::vector<double> ycalc, bg;
+    model.calculate(p.data(), ycalc, bg);
+    // The counts above the background that the Le Bail phases share: the
+    // observed pattern less the background and the other phases.
+    std::vector<double> others = ycalc;
+    // Each Le Bail reflection's profile at the points of its windows,
+    // computed once: the iterations only multiply and add. The counts are
+    // shared within each line's core only (its far tails hold mostly the
+    // background's noise), and normalized over the same core.
+    struct Profile {
+        int phase, reflection;
+        std::vector<std::size_t> at;
+        std::vector<double> value;
+        std::vector<char> core;
+    };
+    std::vector<Profile> profiles;
+    for (std::size_t f = 0; f < model.phases().size(); ++f) {
+        const Phase& ph = model.phases()[f];
+        if (ph.mode != Mode::lebail) continue;
+        for (std::size_t k = 0; k < ph.reflections.size(); ++k) {
+            Profile pr{static_cast<int>(f), static_cast<int>(k), {}, {}, {}};
+            for (int w = 0; w < lines; ++w) {
+                const Line l = model.line(p.data(), pr.phase, pr.reflection, w);
+                if (!l.ok) continue;
+                double lo = 0, hi = 0;
+                for (std::size_t j = 0; j < l.asymmetry.nodes; ++j) {
+                    lo = std::min(lo, l.asymmetry.shift[j]);
+                    hi = std::max(hi, l.asymmetry.shift[j]);
+                }
+                lo = l.position + lo - core * l.width.fwhm;
+                hi = l.position + hi + core * l.width.fwhm;
+                each_point(data, l, [&](std::size_t i, double profile) {
+                    pr.at.push_back(i);
+                    pr.value.push_back(profile);
+                    pr.core.push_back(data.x[i] >= lo && data.x[i] <= hi);
+                    others[i] -= ph.intensity[k] * profile;
+                });
+            }
+            profiles.push_back(std::move(pr));
+        }
+    }
+    std::vector<double> calc(data.size());
+    for (int it = 0; it < iterations; ++it) {
+        calc = others;
+        for (const Profile& pr : profiles) {
+            const double in = model.phases()[sz(pr.phase)].intensity[sz(pr.reflection)];
+            for (std::size_t j = 0; j < pr.at.size(); ++j) calc[pr.at[j]] += in * pr.value[j];
+        }
+        double top = 0;
+        for (std::size_t i = 0; i < calc.size(); ++i) top = std::max(top, calc[i] - bg[i]);
+        const double floor = 1e-9 * std::max(top, 1e-300);
+        for (std::size_t f = 0; f < model.phases().size(); ++f) {
+            Phase& ph = model.phases()[f];
+            if (ph.mode != Mode::lebail) continue;
+            double sum = 0;
+            int count = 0;
+            std::vector<double> next(ph.intensity.size(), NAN);
+            for (const Profile& pr : profiles) {
+                if (pr.phase != static_cast<int>(f)) continue;
+                double num = 0, den = 0;
+                for (std::size_t j = 0; j < pr.at.size(); ++j) {
+                    if (!pr.core[j]) continue;
+                    const std::size_t i = pr.at[j];
+                    num += pr.value[j] * (data.y[i] - bg[i]) / std::max(calc[i] - bg[i], floor);
+                    den += pr.value[j];
+                }
+                if (den > 0) {
+                    const double v = std::max(ph.intensity[sz(pr.reflection)] * num / den, 0.0);
+                    next[sz(pr.reflection)] = v;
+                    sum += v;
+                    ++count;
+                }
+            }
+            const double mean = count > 0 ? sum / count : 1;
+            for (std::size_t k = 0; k < next.size(); ++k)
+                ph.intensity[k] = std::isnan(next[k]) ? mean : next[k];
+        }
+    }
+}
+
+void seed(Model& model, const std::vector<double>& p, int cycles) {
+    const Data& data = model.data();
+    std::vector<double> ycalc, bg;
+    for (Phase& ph : model.phases()) std::fill(ph.intensity.begin(), ph.intensity.end(), 0.0);
+    model.calculate(p.data(), ycalc, bg);
+    double area = 0;
+    for (std::size_t s = 0; s < data.segments(); ++s)
+        for (std::size_t i = data.start[s] + 1; i < data.start[s + 1]; ++i)
+            area += std::max(data.y[i] - bg[i], 0.0) * (data.x[i] - data.x[i - 1]);
+    std::size_t lines = 0;
+    for (const Phase& ph : model.phases()) lines += ph.reflections.size();
+    const double each = area / static_cast<double>(std::max<std::size_t>(lines, 1));
+    for (Phase& ph : model.phases()) std::fill(ph.intensity.begin(), ph.intensity.end(), each);
+    partition(model, p, cycles);
+}
+
+} // namespace peakfit

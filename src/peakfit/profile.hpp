@@ -1,0 +1,68 @@
+// The shape of one powder line: a Thompson-Cox-Hastings pseudo-Voigt,
+// convolved with the Finger-Cox-Jephcoat axial-divergence function, with
+// its derivatives, and the window outside which it is left out.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+namespace peakfit {
+
+// Caglioti and Lorentzian widths of a line at Bragg angle theta (radians):
+//   Gaussian FWHM^2 = U tan^2 theta + V tan theta + W,
+//   Lorentzian FWHM = X / cos theta + Y tan theta (all in degrees),
+// mixed by Thompson, Cox & Hastings (1987) into one FWHM and eta:
+//   fwhm^5 = sum of their polynomial in G and L, q = L / fwhm,
+//   eta = 1.36603 q - 0.47719 q^2 + 0.11116 q^3.
+// d_fwhm and d_eta: derivatives by U, V, W, X, Y. ok false where the
+// Gaussian FWHM^2 is not positive or the widths are not finite.
+struct Width {
+    double fwhm = 0, eta = 0;
+    std::array<double, 5> d_fwhm{}, d_eta{};
+    double d_fwhm_theta = 0, d_eta_theta = 0; // by theta (radians)
+    bool ok = false;
+};
+Width tch_width(double theta, double u, double v, double w, double x, double y);
+
+// The pseudo-Voigt of unit area, eta L + (1 - eta) G, both of FWHM fwhm,
+// at dx = 2theta - position (degrees), and its derivatives.
+struct PseudoVoigt {
+    double value, d_dx, d_fwhm, d_eta;
+};
+PseudoVoigt pseudo_voigt(double dx, double fwhm, double eta);
+
+// The axial divergence of Finger, Cox & Jephcoat (1994) as a weighted sum of
+// shifted copies of the symmetric line: profile(x) = sum_j weight_j *
+// pv(x - shift_j), the weights summing to 1. The function is symmetric in
+// S/L and H/L, so stationary where they are equal: its parameters are
+// their mean and the square of their half difference (half2 >= 0; S/L =
+// mean + sqrt(half2), H/L = mean - sqrt(half2); which of the two is which
+// the profile cannot tell), in which it is smooth and not stationary. The
+// integral over the divergence angle is taken by Gauss-Legendre quadrature
+// in u, psi = 2theta - (2theta - psi_min) u^2, which removes the
+// singularity at psi = 2theta. The derivatives by S/L and H/L are those of
+// the nodes' shifts and weights (by differences: they are per line, not
+// per point), and so are those by the line's 2theta.
+constexpr std::size_t max_nodes = 40;
+struct Asymmetry {
+    std::size_t nodes = 1;
+    std::array<double, max_nodes> shift{}, weight{};
+    std::array<double, max_nodes> d_shift_m{}, d_weight_m{}, d_shift_d{}, d_weight_d{};
+    std::array<double, max_nodes> d_shift_t{}, d_weight_t{}; // by the line's 2theta (degrees)
+    double extent = 0; // degrees from the Bragg position to the far end
+};
+// n = 1: no asymmetry (one node, no shift).
+Asymmetry fcj(double two_theta_deg, double mean, double half2, std::size_t n);
+// How far the divergence of S/L = s, H/L = h reaches from the Bragg
+// position (degrees).
+double fcj_extent(double two_theta_deg, double s, double h);
+// The number of nodes that integrates the divergence over a line of this
+// FWHM: 1 where it reaches less than 5 % of the FWHM.
+std::size_t fcj_nodes(double extent, double fwhm);
+
+// The half-width (degrees) beyond which a pseudo-Voigt leaves out at most
+// tail of its area on each side's Lorentzian and Gaussian parts together:
+// max of fwhm / (2 tan(pi tail / (2 eta))) and the Gaussian's erfc bound.
+double window_half_width(double fwhm, double eta, double tail);
+
+} // namespace peakfit
