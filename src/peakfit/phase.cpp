@@ -1,6 +1,7 @@
 #include "peakfit/phase.hpp"
 
 #include "peakhkl/bragg.hpp"
+#include "peakhkl/error.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -40,8 +41,15 @@ Phase make_rietveld_phase(const std::string& name, const peakhkl::Crystal& cryst
     Phase ph = make_phase(name, crystal, Mode::rietveld, data, instrument, margin);
     peakhkl::Beam beam = instrument.beam;
     beam.wave = instrument.alpha1;
-    peakhkl::Scatterers s = peakhkl::scatterers(atoms, beam, false);
+    peakhkl::Scatterers s = peakhkl::scatterers(atoms, beam);
     warnings.insert(warnings.end(), s.warnings.begin(), s.warnings.end());
+    // The intensities of a Rietveld phase come from every one of its atoms:
+    // one that cannot be read refuses the phase.
+    if (!s.faults.empty()) {
+        const peakhkl::AtomFault& f = s.faults.front();
+        throw peakhkl::InputError(f.place.text(), f.expected + " (every atom of a Rietveld phase)",
+                                  f.found);
+    }
     ph.contents = cell_contents(crystal, atoms);
     ph.structure = std::make_shared<const StructureIntensities>(
         crystal, s.sites, ph.reflections, beam, po_axis, metric_of_cell(crystal.cell));

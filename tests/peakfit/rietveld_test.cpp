@@ -29,7 +29,7 @@ TEST(StructureIntensities, OverallBIsEveryAtomsBRaised) {
     beam.wave = 1.5405929;
     const auto list = peakhkl::reflection_list(x.crystal, 0.8, true, 5000);
     ASSERT_TRUE(list);
-    const auto sites = peakhkl::scatterers(x.atoms.sites, beam, false).sites;
+    const auto sites = peakhkl::scatterers(x.atoms.sites, beam).sites;
     const peakfit::Metric a = metric_of(x.crystal.unit_cell);
     const peakfit::StructureIntensities s(x.crystal, sites, *list, beam, std::nullopt, a);
 
@@ -57,7 +57,7 @@ TEST(StructureIntensities, DerivativesAgainstDifferences) {
     beam.wave = 1.5405929;
     const auto list = peakhkl::reflection_list(x.crystal, 1.0, true, 5000);
     ASSERT_TRUE(list);
-    const auto sites = peakhkl::scatterers(x.atoms.sites, beam, false).sites;
+    const auto sites = peakhkl::scatterers(x.atoms.sites, beam).sites;
     const peakfit::StructureIntensities s(x.crystal, sites, *list, beam, peakfit::Miller{0, 0, 1},
                                           metric_of(x.crystal.unit_cell));
     const double scale = 3, b = 0.4, r = 0.8, h = 1e-6;
