@@ -94,9 +94,14 @@ Placed place(const std::vector<Item>& items, const std::vector<Box>& taken, cons
     std::vector<Box> boxes;
     // The boxes by the columns they reach into, GAP included.
     std::unordered_map<long long, std::vector<std::size_t>> columns;
+    // (A column past any screen, or of no number, is one at the end: the
+    // index only narrows the search, and no conversion overflows.)
+    const auto column_of = [&](double x) {
+        const double c = std::floor(x / column);
+        return c >= -1e9 ? static_cast<long long>(std::min(c, 1e9)) : -1000000000LL;
+    };
     const auto span = [&](double x0, double x1) {
-        return std::pair{static_cast<long long>(std::floor((x0 - gap) / column)),
-                         static_cast<long long>(std::floor((x1 + gap) / column))};
+        return std::pair{column_of(x0 - gap), column_of(x1 + gap)};
     };
     const auto add = [&](const Box& b) {
         boxes.push_back(b);
