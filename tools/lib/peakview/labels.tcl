@@ -591,6 +591,7 @@ proc ::peakview::labels::images {font wanted} {
     if {[llength $todo] == 0} return
     set g [labelMaker]
     lassign [dict get $maker size] width height
+    lassign [dict get $maker origin] ox oy
     set line [font metrics $font -linespace]
     set rows [expr {($height - 8) / $line}]
     while {[llength $todo] > 0} {
@@ -601,6 +602,14 @@ proc ::peakview::labels::images {font wanted} {
         set batch [lrange $todo 0 [expr {$rows * $columns - 1}]]
         set todo [lrange $todo [llength $batch] end]
         $g marker delete {*}[$g marker names]
+        # The graph is never mapped: once Tk is idle, BLT lays it out for a
+        # window a pixel wide, and places markers where that layout puts
+        # them. A picture of the sheet's size first, so that the texts are
+        # placed on the layout they are drawn on: each from the top left
+        # corner of the plot area, by its offset in pixels (coordinates
+        # would be taken on the layout of the moment).
+        set sheet [image create photo]
+        $g snap -width $width -height $height $sheet
         set places {}
         set k 0
         foreach pair $batch {
@@ -608,11 +617,11 @@ proc ::peakview::labels::images {font wanted} {
             set px [expr {4 + ($k / $rows) * $column}]
             set py [expr {4 + ($k % $rows) * $line}]
             $g marker create text -text $text -anchor nw -padx 0 -pady 0 -font $font \
-                -foreground $colour -background "" -coords [$g invtransform $px $py]
+                -foreground $colour -background "" -coords {-Inf Inf} \
+                -xoffset [expr {$px - $ox}] -yoffset [expr {$py - $oy}]
             lappend places [list $px $py [expr {min([width $font $text] + 2, $column)}]]
             incr k
         }
-        set sheet [image create photo]
         $g snap -width $width -height $height $sheet
         # The whole sheet turned a quarter turn and its white made
         # transparent at once; each label cut out of it: a point x, y of
@@ -655,10 +664,12 @@ proc ::peakview::labels::labelMaker {} {
         $g axis configure $axis -hide yes -min 0 -max $limit
     }
     $g legend configure -hide yes
-    # A first picture lays it out.
+    # A first picture lays it out: the top left corner of its plot area
+    # (the margins') is where the texts are placed from (see images).
     set img [image create photo]
-    $g snap $img
+    $g snap -width $width -height $height $img
     image delete $img
+    dict set maker origin [lrange [$g extents plotarea] 0 1]
     dict set maker graph $g
     return $g
 }
