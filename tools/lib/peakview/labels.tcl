@@ -623,12 +623,12 @@ proc ::peakview::labels::images {font wanted} {
             incr k
         }
         $g snap -width $width -height $height $sheet
-        # The whole sheet turned a quarter turn and its white made
-        # transparent at once; each label cut out of it: a point x, y of
-        # the level sheet, W wide, is at y, W - 1 - x on the turned one.
+        # The whole sheet turned a quarter turn at once; each label cut out
+        # of it (a point x, y of the level sheet, W wide, is at y, W - 1 - x
+        # on the turned one), and its white made transparent (on the whole
+        # sheet that takes 50 to 70 ms, on 150 labels 3).
         set turned [image create photo]
         blt::winop image rotate $sheet $turned 90
-        blt::winop image alpha $turned $turned #ffffff 0
         set sheetWidth [image width $sheet]
         foreach pair $batch place $places {
             lassign $pair text colour
@@ -638,6 +638,7 @@ proc ::peakview::labels::images {font wanted} {
             set tall [expr {max(1, min($line, [image height $sheet] - $py))}]
             set upright [image create photo -width $tall -height $w]
             $upright copy $turned -from $py [expr {$sheetWidth - $px - $w}] [expr {$py + $tall}] [expr {$sheetWidth - $px}]
+            blt::winop image alpha $upright $upright #ffffff 0
             dict set made [list $font $text $colour] $upright
         }
         image delete $sheet $turned
