@@ -6,6 +6,9 @@
 #
 # DIR holds big.xy and phase1..5.deck. Without --labels the phases are
 # the decks' plot scripts (no h k l, so no labels), with it the decks.
+# With PEAKVIEW_LAYOUT=script in the environment the labels are laid out
+# by the Tcl procedures instead of the compiled layout. CPU times are this
+# process's alone (the X server draws in its own).
 
 lassign $argv peakpos dir labels size
 if {$size eq ""} { set size 1000x600 }
@@ -16,6 +19,18 @@ package require Tk
 wm withdraw .
 package require BLT
 foreach p {sources data readout strength plot labels view} { package require peakview::$p }
+if {[info exists env(PEAKVIEW_LAYOUT)] && $env(PEAKVIEW_LAYOUT) eq "script"} {
+    set peakview::labels::compiled 0
+}
+puts "  labels laid out by [expr {[peakview::labels::compiled] ? "the compiled layout" : "the Tcl procedures"}]"
+
+# Returns the CPU time in microseconds this process's main thread has used.
+proc cpu {} {
+    set f [open /proc/self/schedstat]
+    set ns [lindex [read $f] 0]
+    close $f
+    return [expr {$ns / 1000}]
+}
 
 set args {}
 foreach p {1 2 3 4 5} {
@@ -75,22 +90,28 @@ foreach {what script} {
     "back" { peakview::view::back $g }
     "reset" { peakview::view::reset $g }
 } {
+    set c0 [cpu]
     set t0 [clock microseconds]
     eval $script
     set t1 [clock microseconds]
     update
     set t2 [clock microseconds]
+    set c2 [cpu]
     set n [llength [$g marker names {peakview-label[0-9]*}]]
-    puts [format "%-14s %7.1f ms the view, %7.1f ms until drawn%s" $what [expr {($t1 - $t0) / 1000.0}] \
-              [expr {($t2 - $t1) / 1000.0}] [expr {$labelled eq "" ? "" : " (labels laid out again: $n drawn)"}]]
+    puts [format "%-14s %7.1f ms the view, %7.1f ms until drawn (%5.1f ms CPU)%s" $what \
+              [expr {($t1 - $t0) / 1000.0}] [expr {($t2 - $t1) / 1000.0}] [expr {($c2 - $c0) / 1000.0}] \
+              [expr {$labelled eq "" ? "" : " (labels laid out again: $n drawn)"}]]
 }
 if {$labelled ne ""} {
     # The layout alone, without BLT's redraw: the labels of the box's view.
     peakview::view::box $g [expr {$x0 + 200}] [expr {$y0 + 20}] [expr {$x0 + 400}] [expr {$y1 - 150}]
     update
     set plan [lindex $::peakview::labels::following($g) 0]
+    set c0 [cpu]
     set alone [ms 5 { peakview::labels::drawPlan $g $plan TkDefaultFont 2 2 $::peakview::plot::rows($g) 0 }]
-    puts "the labels of the box's view laid out and made markers, without the redraw: $alone ms"
+    set c1 [cpu]
+    puts "the labels of the box's view laid out and made markers, without the redraw: $alone ms\
+          ([format %.1f [expr {($c1 - $c0) / 5000.0}]] ms CPU)"
     set plan [ms 3 { peakview::labels::plan $labelled TkDefaultFont }]
     puts "the labels' order and sizes, once at the start: $plan ms"
 }

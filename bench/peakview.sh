@@ -12,6 +12,7 @@ cmake -S . -B build >/dev/null
 cmake --build build --target peakpos >/dev/null
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
+echo "load average: $(cut -d" " -f1-3 /proc/loadavg)"
 tclsh bench/peakview-input.tcl "$dir"
 for p in 1 2 3 4 5; do build/peakpos < "$dir/phase$p.deck" > "$dir/phase$p.tcl"; done
 for ((r = 1; r <= runs; r++)); do

@@ -27,6 +27,7 @@
 // A refused file is a Tcl error "NAME:LINE: reason" with the error code
 // {PEAKVIEW INPUT}.
 
+#include "labels.hpp"
 #include "pattern/pattern.hpp"
 
 #include <tcl.h>
@@ -202,5 +203,6 @@ int read_pattern(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]
 extern "C" int Peakview_reader_Init(Tcl_Interp* interp) {
     if (Tcl_InitStubs(interp, "8.6", 0) == nullptr) return TCL_ERROR;
     Tcl_CreateObjCommand(interp, "::peakview::data::readPattern", read_pattern, nullptr, nullptr);
+    peakview::create_label_commands(interp);
     return TCL_OK;
 }

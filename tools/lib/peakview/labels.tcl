@@ -117,6 +117,28 @@ proc ::peakview::labels::layout {sticks taken bounds {tiers 1} {gap 2}} {
 # binary search: the place is tested box by box only where that does not
 # tell.
 proc ::peakview::labels::place {items taken bounds tiers gap} {
+    if {[compiled]} {
+        return [placeCompiled $items $taken $bounds $tiers $gap]
+    }
+    return [placeScript $items $taken $bounds $tiers $gap]
+}
+
+# Returns 1 where the layout's compiled commands (placeCompiled and
+# arrangeCompiled, in peakview's Tcl extension, src/peakview/labels.cpp)
+# are there, else 0: they keep the same labels as the procedures here, in
+# a fraction of the time. The variable compiled holds the answer once
+# known (the tests set it to 0 to run the procedures here).
+proc ::peakview::labels::compiled {} {
+    variable compiled
+    if {![info exists compiled]} {
+        set compiled [expr {![catch {package require peakview::reader}]
+                            && [llength [info commands ::peakview::labels::placeCompiled]] > 0}]
+    }
+    return $compiled
+}
+
+# What place returns, computed here.
+proc ::peakview::labels::placeScript {items taken bounds tiers gap} {
     variable column
     lassign $bounds bx0 by0 bx1 by1
     # One label over another (upright, end to end) keeps the tiers' gap
@@ -343,6 +365,77 @@ proc ::peakview::labels::plan {sticks font} {
     return $groups
 }
 
+# Returns the layout result (see layout) of the labels of PLAN (from plan)
+# in one view: of each group the sticks from index first to last of its
+# span in SPANS ({first last}, one a group), each laid out in the plot's
+# pixels by VIEW, a dict: ax and bx (a stick's pixel column is bx + ax x),
+# scale and base (by y axis: a row is base + scale y), rows (each tick
+# row's top and ceiling in pixels, {} for none), py0 (the plot area's top)
+# and height (a label's width on the screen, upright). A label too long
+# for the room above its stick in its lowest place has no higher one
+# either: counted as dropped before the layout. The groups take turns
+# (their first sticks in the order of the labels, then their second...).
+proc ::peakview::labels::arrange {plan spans view taken bounds tiers gap} {
+    if {[compiled]} {
+        return [arrangeCompiled $plan $spans $view $taken $bounds $tiers $gap]
+    }
+    return [arrangeScript $plan $spans $view $taken $bounds $tiers $gap]
+}
+
+# What arrange returns, computed here.
+proc ::peakview::labels::arrangeScript {plan spans view taken bounds tiers gap} {
+    dict with view {
+        array set scales $scale
+        array set bases $base
+        set rowPixels $rows
+    }
+    set ranked {}
+    set short 0
+    foreach group $plan span $spans {
+        lassign $span first last
+        set shown [lsort -integer -index 0 [lrange [dict get $group items] $first $last]]
+        set row [dict get $group row]
+        set rank 0
+        if {$row ne "" && [llength $rowPixels] > 0} {
+            # All in one tick row: one foot, one ceiling, one longest label.
+            lassign [lindex $rowPixels $row] py cy
+            set longest [expr {$py - $gap - max($py0, $cy)}]
+            foreach item $shown {
+                lassign $item order x - - - - h id
+                if {$h > $longest} {
+                    incr short
+                } else {
+                    lappend ranked [list [expr {$rank * 10000000 + $order}] $id [expr {$bx + $ax * $x}] \
+                                        $py $height $h $cy]
+                }
+                incr rank
+            }
+        } else {
+            foreach item $shown {
+                lassign $item order x y axis row ceiling h id
+                if {$row ne "" && [llength $rowPixels] > 0} {
+                    lassign [lindex $rowPixels $row] py cy
+                } else {
+                    set py [expr {$bases($axis) + $scales($axis) * $y}]
+                    set cy [expr {$ceiling eq "" ? "-Inf" : $bases($axis) + $scales($axis) * $ceiling}]
+                }
+                if {$py - $gap - $h < max($py0, $cy)} {
+                    incr short
+                } else {
+                    lappend ranked [list [expr {$rank * 10000000 + $order}] $id [expr {$bx + $ax * $x}] \
+                                        $py $height $h $cy]
+                }
+                incr rank
+            }
+        }
+    }
+    # Ranks first, then the order of the labels: one key.
+    set items [lmap r [lsort -integer -index 0 $ranked] { lrange $r 1 end }]
+    set result [placeScript $items $taken $bounds $tiers $gap]
+    dict incr result dropped $short
+    return $result
+}
+
 # Returns the layout result of the labels of PLAN (from plan) that it
 # draws on G, as draw does. FIRST is false where G has been laid out anew
 # since it was first drawn (after a zoom): one redraw less.
@@ -400,12 +493,9 @@ proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {firs
             lappend rowPixels [list [expr {$base(y) + $scale(y) * $top}] [expr {$base(y) + $scale(y) * $ceiling}]]
         }
     }
-    # The sticks shown, each group in its order, ranked within it; the
-    # groups take turns.
-    set ranked {}
-    # A label too long for the room above its stick in its lowest place
-    # has no higher one either: dropped before the layout.
-    set short 0
+    # The sticks shown: by group, the first and the last of them.
+    set spans {}
+    set total 0
     foreach group $plan {
         set xs [dict get $group xs]
         set first [lsearch -sorted -real -bisect $xs $xmin]
@@ -413,52 +503,17 @@ proc ::peakview::labels::drawPlan {g plan font {tiers 2} {gap 2} {rows {}} {firs
         # (Sticks at one x as xmin all count.)
         while {$first > 0 && [lindex $xs $first-1] >= $xmin} { incr first -1 }
         set last [lsearch -sorted -real -bisect $xs $xmax]
-        set shown [lsort -integer -index 0 [lrange [dict get $group items] $first $last]]
-        set row [dict get $group row]
-        set rank 0
-        if {$row ne "" && [llength $rowPixels] > 0} {
-            # All in one tick row: one foot, one ceiling, one longest label.
-            lassign [lindex $rowPixels $row] py cy
-            set longest [expr {$py - $gap - max($py0, $cy)}]
-            foreach item $shown {
-                lassign $item order x - - - - h id
-                if {$h > $longest} {
-                    incr short
-                } else {
-                    lappend ranked [list [expr {$rank * 10000000 + $order}] $id [expr {$bx + $ax * $x}] \
-                                        $py $height $h $cy]
-                }
-                incr rank
-            }
-        } else {
-            foreach item $shown {
-                lassign $item order x y axis row ceiling h id
-                if {$row ne "" && [llength $rowPixels] > 0} {
-                    lassign [lindex $rowPixels $row] py cy
-                } else {
-                    set py [expr {$base($axis) + $scale($axis) * $y}]
-                    set cy [expr {$ceiling eq "" ? "-Inf" : $base($axis) + $scale($axis) * $ceiling}]
-                }
-                if {$py - $gap - $h < max($py0, $cy)} {
-                    incr short
-                } else {
-                    lappend ranked [list [expr {$rank * 10000000 + $order}] $id [expr {$bx + $ax * $x}] \
-                                        $py $height $h $cy]
-                }
-                incr rank
-            }
-        }
+        lappend spans [list $first $last]
+        incr total [expr {max(0, $last - $first + 1)}]
     }
-    # Ranks first, then the order of the labels: one key.
-    set items [lmap r [lsort -integer -index 0 $ranked] { lrange $r 1 end }]
     # The line on the dropped labels has its place kept before the labels
     # take theirs (it is drawn only where some are dropped).
-    set total [expr {[llength $items] + $short}]
     set widest [font measure $font [note $total $total]]
     lappend taken [list [expr {$px0 + 4}] [expr {$py0 + 4}] [expr {$px0 + 4 + $widest}] \
                        [expr {$py0 + 4 + $height}]]
-    set result [place $items $taken $bounds $tiers $gap]
-    dict incr result dropped $short
+    set view [dict create ax $ax bx $bx py0 $py0 height $height scale [array get scale] \
+                  base [array get base] rows $rowPixels]
+    set result [arrange $plan $spans $view $taken $bounds $tiers $gap]
     set n 0
     variable made
     variable labelTexts
@@ -536,6 +591,7 @@ proc ::peakview::labels::images {font wanted} {
     if {[llength $todo] == 0} return
     set g [labelMaker]
     lassign [dict get $maker size] width height
+    lassign [dict get $maker origin] ox oy
     set line [font metrics $font -linespace]
     set rows [expr {($height - 8) / $line}]
     while {[llength $todo] > 0} {
@@ -546,6 +602,14 @@ proc ::peakview::labels::images {font wanted} {
         set batch [lrange $todo 0 [expr {$rows * $columns - 1}]]
         set todo [lrange $todo [llength $batch] end]
         $g marker delete {*}[$g marker names]
+        # The graph is never mapped: once Tk is idle, BLT lays it out for a
+        # window a pixel wide, and places markers where that layout puts
+        # them. A picture of the sheet's size first, so that the texts are
+        # placed on the layout they are drawn on: each from the top left
+        # corner of the plot area, by its offset in pixels (coordinates
+        # would be taken on the layout of the moment).
+        set sheet [image create photo]
+        $g snap -width $width -height $height $sheet
         set places {}
         set k 0
         foreach pair $batch {
@@ -553,18 +617,18 @@ proc ::peakview::labels::images {font wanted} {
             set px [expr {4 + ($k / $rows) * $column}]
             set py [expr {4 + ($k % $rows) * $line}]
             $g marker create text -text $text -anchor nw -padx 0 -pady 0 -font $font \
-                -foreground $colour -background "" -coords [$g invtransform $px $py]
+                -foreground $colour -background "" -coords {-Inf Inf} \
+                -xoffset [expr {$px - $ox}] -yoffset [expr {$py - $oy}]
             lappend places [list $px $py [expr {min([width $font $text] + 2, $column)}]]
             incr k
         }
-        set sheet [image create photo]
         $g snap -width $width -height $height $sheet
-        # The whole sheet turned a quarter turn and its white made
-        # transparent at once; each label cut out of it: a point x, y of
-        # the level sheet, W wide, is at y, W - 1 - x on the turned one.
+        # The whole sheet turned a quarter turn at once; each label cut out
+        # of it (a point x, y of the level sheet, W wide, is at y, W - 1 - x
+        # on the turned one), and its white made transparent (on the whole
+        # sheet that takes 50 to 70 ms, on 150 labels 3).
         set turned [image create photo]
         blt::winop image rotate $sheet $turned 90
-        blt::winop image alpha $turned $turned #ffffff 0
         set sheetWidth [image width $sheet]
         foreach pair $batch place $places {
             lassign $pair text colour
@@ -574,6 +638,7 @@ proc ::peakview::labels::images {font wanted} {
             set tall [expr {max(1, min($line, [image height $sheet] - $py))}]
             set upright [image create photo -width $tall -height $w]
             $upright copy $turned -from $py [expr {$sheetWidth - $px - $w}] [expr {$py + $tall}] [expr {$sheetWidth - $px}]
+            blt::winop image alpha $upright $upright #ffffff 0
             dict set made [list $font $text $colour] $upright
         }
         image delete $sheet $turned
@@ -600,10 +665,12 @@ proc ::peakview::labels::labelMaker {} {
         $g axis configure $axis -hide yes -min 0 -max $limit
     }
     $g legend configure -hide yes
-    # A first picture lays it out.
+    # A first picture lays it out: the top left corner of its plot area
+    # (the margins') is where the texts are placed from (see images).
     set img [image create photo]
-    $g snap $img
+    $g snap -width $width -height $height $img
     image delete $img
+    dict set maker origin [lrange [$g extents plotarea] 0 1]
     dict set maker graph $g
     return $g
 }
