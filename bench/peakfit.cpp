@@ -3,7 +3,7 @@
 // reflections), each simulated by peakfit's own model with Poisson noise
 // and fitted by Le Bail from cells 0.05 % off. Prints the time to
 // convergence, the iterations and the peak memory.
-//   cmake --build build --target peakfit_bench && build/bench/peakfit_bench [lab|sync]
+//   cmake --build build --target peakfit_bench && build/bench/peakfit_bench [lab|sync [SECONDS]]
 #include "peakfit/model.hpp"
 #include "peakfit/phase.hpp"
 #include "peakfit/refine.hpp"
@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -46,6 +47,8 @@ Data grid(double lo, double hi, std::size_t n) {
     d.x_hi = hi;
     return d;
 }
+
+double time_limit = 0; // seconds, 0: none (the second argument)
 
 void bench(const char* what, const Instrument& in, Data d, const std::vector<Spec>& specs, double w,
            double x) {
@@ -86,6 +89,7 @@ void bench(const char* what, const Instrument& in, Data d, const std::vector<Spe
     start_values(m);
     RefineOptions o;
     o.zero = true;
+    o.time_limit = time_limit;
     const RefineResult r = refine(m, o);
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     int iterations = 0;
@@ -103,6 +107,7 @@ void bench(const char* what, const Instrument& in, Data d, const std::vector<Spe
 
 int main(int argc, char** argv) {
     const std::string which = argc > 1 ? argv[1] : "both";
+    if (argc > 2) time_limit = std::atof(argv[2]);
     if (which == "lab" || which == "both") {
         Instrument in;
         in.alpha1 = 1.5405929;

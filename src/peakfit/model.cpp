@@ -68,11 +68,22 @@ Model::Model(Data data, Instrument instrument, std::vector<Phase> phases)
             ph.intensity.assign(ph.reflections.size(), 1);
         if (ph.mode == Mode::pawley) {
             ph.intensity0 = static_cast<int>(parameters_.size());
+            ph.pawley_index.assign(ph.reflections.size(), -1);
+            std::vector<Eigen::VectorXd> seen;
             for (std::size_t k = 0; k < ph.reflections.size(); ++k) {
+                const auto t = hkl_terms(ph.reflections[k].hkl);
+                const Eigen::VectorXd v = ph.constraint.basis.transpose() *
+                                          Eigen::Map<const Eigen::Matrix<double, 6, 1>>(t.data());
+                for (std::size_t j = 0; j < k && ph.pawley_index[k] < 0; ++j)
+                    if ((seen[j] - v).norm() <= 1e-9 * v.norm())
+                        ph.pawley_index[k] = ph.pawley_index[j];
+                seen.push_back(v);
+                if (ph.pawley_index[k] >= 0) continue;
                 const auto& h = ph.reflections[k].hkl;
-                add(ph.name + "_I(" + std::to_string(h[0]) + "," + std::to_string(h[1]) + "," +
-                        std::to_string(h[2]) + ")",
-                    ph.intensity[k], 0);
+                ph.pawley_index[k] =
+                    add(ph.name + "_I(" + std::to_string(h[0]) + "," + std::to_string(h[1]) + "," +
+                            std::to_string(h[2]) + ")",
+                        ph.intensity[k], 0);
             }
         }
         if (ph.mode == Mode::rietveld) {
@@ -118,7 +129,7 @@ int Model::index(const std::string& name) const {
 
 double Model::intensity(const double* p, int phase, int k) const {
     const Phase& ph = phases_[sz(phase)];
-    if (ph.mode == Mode::pawley) return p[ph.intensity0 + k];
+    if (ph.mode == Mode::pawley) return p[ph.pawley_index[sz(k)]];
     if (ph.mode == Mode::rietveld)
         return rietveld(p, phase, k,
                         inverse_d2(ph.constraint.metric(p + ph.metric), ph.reflections[sz(k)].hkl))
@@ -337,7 +348,7 @@ bool Model::evaluate(const double* p, const Chunk& chunk, const std::vector<int>
         double* cs = col(asym_s);
         double* ch = col(asym_h);
         double* cr = k.which == 1 ? col(ratio) : nullptr;
-        double* ci = ph.mode == Mode::pawley ? col(ph.intensity0 + k.reflection) : nullptr;
+        double* ci = ph.mode == Mode::pawley ? col(ph.pawley_index[sz(k.reflection)]) : nullptr;
         double* c_scale = rv ? col(ph.scale) : nullptr;
         double* c_biso = rv ? col(ph.biso) : nullptr;
         double* c_po = rv ? col(ph.po) : nullptr;

@@ -55,7 +55,11 @@ struct Phase {
     // Parameter indices.
     int metric = -1;     // the constraint's free() parameters from here
     int profile = -1;    // U V W X Y
-    int intensity0 = -1; // Pawley: one per reflection
+    int intensity0 = -1; // Pawley: the first intensity parameter
+    // Pawley: each reflection's intensity parameter. Reflections that fall
+    // together at every metric of the crystal system (511 and 333 of a
+    // cubic phase) share one: their split is not in the data.
+    std::vector<int> pawley_index;
     // Rietveld: the structure's side of the intensities, whether an overall
     // B is refined, and the indices of the scale, B and March-Dollase r
     // (-1 where there is none).

@@ -56,14 +56,14 @@ std::vector<int> chunk_blocks(const Model& model, const Model::Chunk& chunk) {
     for (const Phase& ph : model.phases())
         if (ph.mode == Mode::pawley)
             for (std::size_t k = 0; k < ph.reflections.size(); ++k)
-                pawley.insert(ph.intensity0 + static_cast<int>(k));
+                pawley.insert(ph.pawley_index[k]);
     for (std::size_t q = 0; q < model.parameters().size(); ++q)
         if (!pawley.count(static_cast<int>(q))) blocks.push_back(static_cast<int>(q));
     std::set<int> mine;
     for (const int key : chunk.lines) {
         const auto& k = model.line_keys()[sz(key)];
         const Phase& ph = model.phases()[sz(k.phase)];
-        if (ph.mode == Mode::pawley) mine.insert(ph.intensity0 + k.reflection);
+        if (ph.mode == Mode::pawley) mine.insert(ph.pawley_index[sz(k.reflection)]);
     }
     blocks.insert(blocks.end(), mine.begin(), mine.end());
     return blocks;
@@ -132,7 +132,8 @@ std::vector<Stage> plan(const Model& model, const RefineOptions& o) {
     for (const Phase& ph : model.phases()) {
         if (ph.mode == Mode::pawley)
             for (std::size_t k = 0; k < ph.reflections.size(); ++k)
-                s1.adds.push_back(ph.intensity0 + static_cast<int>(k));
+                if (std::find(s1.adds.begin(), s1.adds.end(), ph.pawley_index[k]) == s1.adds.end())
+                    s1.adds.push_back(ph.pawley_index[k]);
         if (ph.mode == Mode::rietveld) s1.adds.push_back(ph.scale);
     }
     stages.push_back(s1);
@@ -256,7 +257,7 @@ void start_values(Model& model) {
         ph.mode = modes[f];
         if (ph.mode == Mode::pawley)
             for (std::size_t k = 0; k < ph.reflections.size(); ++k)
-                p[sz(ph.intensity0) + k] = ph.intensity[k];
+                p[sz(ph.pawley_index[k])] = ph.intensity[k];
         if (ph.mode == Mode::rietveld) {
             // The scale that gives the phase the counts Le Bail gave it.
             p[sz(ph.scale)] = 1;

@@ -187,6 +187,21 @@ TEST_F(Cli, OutputsReadBack) {
     EXPECT_NE(slurp(prefix + "-si.cif").find("_cell_length_a  5.43"), std::string::npos);
 }
 
+// Pawley: one intensity parameter per reflection (or per set of
+// reflections that coincide at every cell of the crystal system).
+TEST_F(Cli, PawleyGivesTheCell) {
+    const Outcome o = peakfit({"--data", data,           "--wave", "CuKa",   "--mode", "pawley",
+                               "--zero", "--background", "2",      "--cell", "5.4300", "5.4300",
+                               "5.4300", "90",           "90",     "90",     "--sg",   "Fd-3m",
+                               "--name", "si",           "--out",  prefix});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto j = nlohmann::json::parse(slurp(prefix + ".json"));
+    EXPECT_EQ(j["mode"], "pawley");
+    EXPECT_TRUE(j["parameters"].contains("si_I(1,1,1)"));
+    const double a = j["phases"][0]["a"]["value"], esd = j["phases"][0]["a"]["esd"];
+    EXPECT_LT(std::abs(a - 5.4311), 3 * esd) << a << " (" << esd << ")";
+}
+
 TEST_F(Cli, TimeLimitPassed) {
     const Outcome o =
         peakfit({"--data", data, "--wave", "CuKa", "--time-limit", "0.000001", "--cell", "5.4311",
