@@ -99,6 +99,11 @@ Model::Model(Data data, Instrument instrument, std::vector<Phase> phases)
                 ++key;
             }
     }
+    for (const int q : {zero, displacement, ratio, asym_s, asym_h}) line_parameters_.push_back(q);
+    for (const Phase& ph : phases_) {
+        for (int m = 0; m < ph.constraint.free(); ++m) line_parameters_.push_back(ph.metric + m);
+        for (int m = 0; m < 5; ++m) line_parameters_.push_back(ph.profile + m);
+    }
     half_width_.assign(keys_.size(), 0);
     nodes_.assign(keys_.size(), 1);
     near_lo_.assign(keys_.size(), -1e300);
@@ -232,8 +237,26 @@ Model::LineValue Model::line_value(const Line& line, double x) {
     return v;
 }
 
+void Model::prepare(const double* p) {
+    prepared_at_.clear();
+    prepared_.resize(keys_.size());
+    for (std::size_t key = 0; key < keys_.size(); ++key) {
+        const LineKey& k = keys_[key];
+        prepared_[key] = line(p, k.phase, k.reflection, k.which);
+    }
+    for (const int q : line_parameters_) prepared_at_.push_back(p[q]);
+}
+
+bool Model::is_prepared(const double* p) const {
+    if (prepared_at_.size() != line_parameters_.size()) return false;
+    for (std::size_t j = 0; j < line_parameters_.size(); ++j)
+        if (!(p[line_parameters_[j]] == prepared_at_[j])) return false;
+    return true;
+}
+
 void Model::refresh(const std::vector<double>& values) {
     const double* p = values.data();
+    prepared_at_.clear(); // the windows and node counts change
     std::vector<double> lo(keys_.size(), NAN), hi(keys_.size(), NAN);
     for (std::size_t key = 0; key < keys_.size(); ++key) {
         const LineKey& k = keys_[key];
@@ -327,9 +350,12 @@ bool Model::evaluate(const double* p, const Chunk& chunk, const std::vector<int>
     // The lines.
     const auto first = data_.x.begin() + static_cast<long>(chunk.begin);
     const auto last = data_.x.begin() + static_cast<long>(chunk.end);
+    const bool prepared = is_prepared(p);
+    Line own;
     for (const int key : chunk.lines) {
         const LineKey& k = keys_[sz(key)];
-        const Line l = line(p, k.phase, k.reflection, k.which);
+        if (!prepared) own = line(p, k.phase, k.reflection, k.which);
+        const Line& l = prepared ? prepared_[sz(key)] : own;
         if (!l.ok) {
             if (l.position != 0 && !l.width.ok) return false; // a width that is not real
             continue;

@@ -146,6 +146,12 @@ class Model {
     // during a solve). Called between solves.
     void refresh(const std::vector<double>& p);
 
+    // Computes every line at p once, for the evaluations at p that follow
+    // (their chunks share the lines instead of each recomputing positions,
+    // widths and the divergence). Not thread-safe: called between
+    // evaluations; evaluate() at any other p computes its lines itself.
+    void prepare(const double* p);
+
     // The runs of points the residuals are cut into (each within one
     // segment), and the lines each must look at.
     struct Chunk {
@@ -190,6 +196,12 @@ class Model {
     std::vector<std::size_t> nodes_;        // per key
     std::vector<double> near_lo_, near_hi_; // per key
     std::vector<Chunk> chunks_;
+    // The parameters a line depends on, and the lines of the last prepare()
+    // with the values it had of them (empty: none).
+    std::vector<int> line_parameters_;
+    std::vector<double> prepared_at_;
+    std::vector<Line> prepared_;
+    bool is_prepared(const double* p) const;
 };
 
 } // namespace peakfit

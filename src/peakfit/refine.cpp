@@ -69,16 +69,39 @@ std::vector<int> chunk_blocks(const Model& model, const Model::Chunk& chunk) {
     return blocks;
 }
 
+// Before each evaluation at a new point, the model's lines at that point,
+// once for all chunks.
+class PrepareLines : public ceres::EvaluationCallback {
+  public:
+    PrepareLines(Model& model, const std::vector<double>& values)
+        : model_(model), values_(values) {}
+    void PrepareForEvaluation(bool, bool new_point) override {
+        if (new_point) model_.prepare(values_.data());
+    }
+
+  private:
+    Model& model_;
+    const std::vector<double>& values_;
+};
+
 // A Ceres problem over the model's chunks, free the parameters in free,
 // within their bounds; values is the storage the solver updates.
 struct Built {
+    std::unique_ptr<PrepareLines> prepare; // outlives the problem
     std::unique_ptr<ceres::Problem> problem;
     std::vector<double> base;
 };
 
-void build(Model& model, std::vector<double>& values, const std::set<int>& free, Built& out) {
+// prepare: whether each evaluation at a new point first computes the
+// lines once (for a solve; Problem::Evaluate does without).
+void build(Model& model, std::vector<double>& values, const std::set<int>& free, Built& out,
+           bool prepare = false) {
     out.base = values;
     ceres::Problem::Options po;
+    if (prepare) {
+        out.prepare = std::make_unique<PrepareLines>(model, values);
+        po.evaluation_callback = out.prepare.get();
+    }
     out.problem = std::make_unique<ceres::Problem>(po);
     std::set<int> used;
     for (std::size_t c = 0; c < model.chunks().size(); ++c) {
@@ -368,7 +391,7 @@ RefineResult refine(Model& model, const RefineOptions& o) {
         for (int cycle = 0; cycle < o.max_cycles; ++cycle) {
             model.refresh(values);
             Built built;
-            build(model, values, free, built);
+            build(model, values, free, built, true);
             ceres::Solver::Options so;
             so.minimizer_type = ceres::TRUST_REGION;
             so.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
