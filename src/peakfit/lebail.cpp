@@ -20,7 +20,7 @@ template <class Visit> void each_point(const Data& data, const Line& l, Visit vi
         const auto last = data.x.begin() + static_cast<long>(data.start[s + 1]);
         for (auto it = std::lower_bound(first, last, l.lo); it != last && *it <= l.hi; ++it)
             visit(static_cast<std::size_t>(it - data.x.begin()),
-                  l.strength * Model::line_value(l, *it).value);
+                  l.strength * Model::line_profile(l, *it));
     }
 }
 
@@ -42,14 +42,16 @@ void partition(Model& model, const std::vector<double>& p, int iterations) {
         int phase, reflection;
         std::vector<std::size_t> at;
         std::vector<double> value;
-        std::vector<char> core;
+        std::vector<std::size_t> core_at; // the points of the core, and the profile there
+        std::vector<double> core_value;
+        double den = 0; // the profile's sum over its core
     };
     std::vector<Profile> profiles;
     for (std::size_t f = 0; f < model.phases().size(); ++f) {
         const Phase& ph = model.phases()[f];
         if (ph.mode != Mode::lebail) continue;
         for (std::size_t k = 0; k < ph.reflections.size(); ++k) {
-            Profile pr{static_cast<int>(f), static_cast<int>(k), {}, {}, {}};
+            Profile pr{static_cast<int>(f), static_cast<int>(k), {}, {}, {}, {}, 0};
             for (int w = 0; w < lines; ++w) {
                 const Line l = model.line(p.data(), pr.phase, pr.reflection, w);
                 if (!l.ok) continue;
@@ -63,14 +65,18 @@ void partition(Model& model, const std::vector<double>& p, int iterations) {
                 each_point(data, l, [&](std::size_t i, double profile) {
                     pr.at.push_back(i);
                     pr.value.push_back(profile);
-                    pr.core.push_back(data.x[i] >= lo && data.x[i] <= hi);
+                    if (data.x[i] >= lo && data.x[i] <= hi) {
+                        pr.core_at.push_back(i);
+                        pr.core_value.push_back(profile);
+                    }
                     others[i] -= ph.intensity[k] * profile;
                 });
             }
+            for (const double v : pr.core_value) pr.den += v;
             profiles.push_back(std::move(pr));
         }
     }
-    std::vector<double> calc(data.size());
+    std::vector<double> calc(data.size()), share(data.size());
     for (int it = 0; it < iterations; ++it) {
         calc = others;
         for (const Profile& pr : profiles) {
@@ -80,6 +86,9 @@ void partition(Model& model, const std::vector<double>& p, int iterations) {
         double top = 0;
         for (std::size_t i = 0; i < calc.size(); ++i) top = std::max(top, calc[i] - bg[i]);
         const double floor = 1e-9 * std::max(top, 1e-300);
+        // Each point's observed over calculated counts above the background.
+        for (std::size_t i = 0; i < calc.size(); ++i)
+            share[i] = (data.y[i] - bg[i]) / std::max(calc[i] - bg[i], floor);
         for (std::size_t f = 0; f < model.phases().size(); ++f) {
             Phase& ph = model.phases()[f];
             if (ph.mode != Mode::lebail) continue;
@@ -88,15 +97,11 @@ void partition(Model& model, const std::vector<double>& p, int iterations) {
             std::vector<double> next(ph.intensity.size(), NAN);
             for (const Profile& pr : profiles) {
                 if (pr.phase != static_cast<int>(f)) continue;
-                double num = 0, den = 0;
-                for (std::size_t j = 0; j < pr.at.size(); ++j) {
-                    if (!pr.core[j]) continue;
-                    const std::size_t i = pr.at[j];
-                    num += pr.value[j] * (data.y[i] - bg[i]) / std::max(calc[i] - bg[i], floor);
-                    den += pr.value[j];
-                }
-                if (den > 0) {
-                    const double v = std::max(ph.intensity[sz(pr.reflection)] * num / den, 0.0);
+                double num = 0;
+                for (std::size_t j = 0; j < pr.core_at.size(); ++j)
+                    num += pr.core_value[j] * share[pr.core_at[j]];
+                if (pr.den > 0) {
+                    const double v = std::max(ph.intensity[sz(pr.reflection)] * num / pr.den, 0.0);
                     next[sz(pr.reflection)] = v;
                     sum += v;
                     ++count;
