@@ -237,6 +237,18 @@ Model::LineValue Model::line_value(const Line& line, double x) {
     return v;
 }
 
+double Model::line_profile(const Line& line, double x) {
+    const Asymmetry& a = line.asymmetry;
+    if (a.nodes > 1 && (x < line.near_lo || x > line.near_hi))
+        return pseudo_voigt_value(x - line.position - line.centroid, line.width.fwhm,
+                                  line.width.eta);
+    double value = 0;
+    for (std::size_t j = 0; j < a.nodes; ++j)
+        value += a.weight[j] * pseudo_voigt_value(x - line.position - a.shift[j], line.width.fwhm,
+                                                  line.width.eta);
+    return value;
+}
+
 void Model::prepare(const double* p) {
     prepared_at_.clear();
     prepared_.resize(keys_.size());
@@ -318,7 +330,7 @@ void Model::calculate(const double* p, std::vector<double>& ycalc, std::vector<d
             const auto last = data_.x.begin() + static_cast<long>(data_.start[s + 1]);
             for (auto it = std::lower_bound(first, last, l.lo); it != last && *it <= l.hi; ++it) {
                 const std::size_t i = static_cast<std::size_t>(it - data_.x.begin());
-                ycalc[i] += amp * line_value(l, *it).value;
+                ycalc[i] += amp * line_profile(l, *it);
             }
         }
     }
@@ -380,9 +392,12 @@ bool Model::evaluate(const double* p, const Chunk& chunk, const std::vector<int>
         double* c_po = rv ? col(ph.po) : nullptr;
         for (auto it = std::lower_bound(first, last, l.lo); it != last && *it <= l.hi; ++it) {
             const std::size_t i = static_cast<std::size_t>(it - first);
+            if (jacobian == nullptr) {
+                residuals[i] += amp * line_profile(l, *it);
+                continue;
+            }
             const LineValue v = line_value(l, *it);
             residuals[i] += amp * v.value;
-            if (jacobian == nullptr) continue;
             const double dpos = amp * v.d_position;
             const double dshape_dtheta =
                 v.d_fwhm * l.width.d_fwhm_theta + v.d_eta * l.width.d_eta_theta;

@@ -140,6 +140,8 @@ class Model {
         double value, d_position, d_fwhm, d_eta, d_s, d_h;
     };
     static LineValue line_value(const Line& line, double x);
+    // Its value alone (the same number as line_value(...).value).
+    static double line_profile(const Line& line, double x);
 
     // Fixes, at p, each line's window and node count, and which lines each
     // run of points must look at (with a margin for the lines' movement

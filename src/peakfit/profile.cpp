@@ -172,6 +172,16 @@ PseudoVoigt pseudo_voigt(double dx, double fwhm, double eta) {
             eta * lor_df + (1 - eta) * gau_df, lor - gau};
 }
 
+double pseudo_voigt_value(double dx, double fwhm, double eta) {
+    const double f2 = fwhm * fwhm, x2 = dx * dx;
+    const double den = f2 + 4 * x2;
+    const double lor = 2 * fwhm / (pi * den);
+    static const double gnorm = 2 * std::sqrt(std::log(2.0) / pi);
+    const double arg = 4 * ln2 * x2 / f2;
+    const double gau = arg < 277 ? gnorm / fwhm * std::exp(-arg) : 0;
+    return eta * lor + (1 - eta) * gau;
+}
+
 double fcj_extent(double two_theta_deg, double s, double h) {
     h = std::max(h, 0.0);
     const double tt = (two_theta_deg > 90 ? 180 - two_theta_deg : two_theta_deg) * deg;

@@ -30,6 +30,8 @@ struct PseudoVoigt {
     double value, d_dx, d_fwhm, d_eta;
 };
 PseudoVoigt pseudo_voigt(double dx, double fwhm, double eta);
+// Its value alone (the same number as pseudo_voigt(...).value).
+double pseudo_voigt_value(double dx, double fwhm, double eta);
 
 // The axial divergence of Finger, Cox & Jephcoat (1994) as a weighted sum of
 // shifted copies of the symmetric line: profile(x) = sum_j weight_j *
