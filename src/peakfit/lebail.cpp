@@ -89,6 +89,7 @@ void partition(Model& model, const std::vector<double>& p, int iterations) {
         // Each point's observed over calculated counts above the background.
         for (std::size_t i = 0; i < calc.size(); ++i)
             share[i] = (data.y[i] - bg[i]) / std::max(calc[i] - bg[i], floor);
+        double change = 0;
         for (std::size_t f = 0; f < model.phases().size(); ++f) {
             Phase& ph = model.phases()[f];
             if (ph.mode != Mode::lebail) continue;
@@ -108,9 +109,16 @@ void partition(Model& model, const std::vector<double>& p, int iterations) {
                 }
             }
             const double mean = count > 0 ? sum / count : 1;
-            for (std::size_t k = 0; k < next.size(); ++k)
-                ph.intensity[k] = std::isnan(next[k]) ? mean : next[k];
+            for (std::size_t k = 0; k < next.size(); ++k) {
+                const double v = std::isnan(next[k]) ? mean : next[k];
+                change =
+                    std::max(change, std::abs(v - ph.intensity[k]) / std::max(std::abs(v), 1e-300));
+                ph.intensity[k] = v;
+            }
         }
+        // Settled: no intensity moves by a part in 10^10 (further cycles
+        // change nothing a fit can see).
+        if (change <= 1e-10) break;
     }
 }
 
