@@ -23,13 +23,13 @@ namespace {
 
 using namespace peakfit;
 
-struct Spec {
+struct PhaseSetup {
     const char* name;
     peakhkl::CellValues cell;
     const char* sg;
 };
 
-peakhkl::Crystal crystal(const Spec& s) {
+peakhkl::Crystal crystal(const PhaseSetup& s) {
     return peakhkl::make_crystal(s.cell, peakhkl::symmetry_from_symbol(s.sg, s.cell, "--sg"),
                                  "--cell");
 }
@@ -50,10 +50,10 @@ Data grid(double lo, double hi, std::size_t n) {
 
 double time_limit = 0; // seconds, 0: none (the second argument)
 
-void bench(const char* what, const Instrument& in, Data d, const std::vector<Spec>& specs, double w,
-           double x) {
+void bench(const char* what, const Instrument& in, Data d, const std::vector<PhaseSetup>& setups,
+           double w, double x) {
     std::vector<Phase> truth_phases;
-    for (const Spec& s : specs)
+    for (const PhaseSetup& s : setups)
         truth_phases.push_back(make_phase(s.name, crystal(s), Mode::lebail, d, in));
     Model truth(d, in, truth_phases);
     std::vector<double> p = truth.values();
@@ -80,7 +80,7 @@ void bench(const char* what, const Instrument& in, Data d, const std::vector<Spe
         d.sigma[i] = std::sqrt(std::max(d.y[i], 1.0));
     }
     std::vector<Phase> phases;
-    for (Spec s : specs) {
+    for (PhaseSetup s : setups) {
         for (int j = 0; j < 3; ++j) s.cell[j] *= 1.0005;
         phases.push_back(make_phase(s.name, crystal(s), Mode::lebail, d, in));
     }
@@ -98,7 +98,7 @@ void bench(const char* what, const Instrument& in, Data d, const std::vector<Spe
     getrusage(RUSAGE_SELF, &ru);
     std::printf("%s: %zu points, %zu phases, %zu reflections: %.2f s, %d iterations, Rwp %.3f%%, "
                 "GoF %.3f, %s, peak memory %.0f MiB\n",
-                what, d.size(), specs.size(), reflections, s, iterations, r.r.rwp, r.r.gof,
+                what, d.size(), setups.size(), reflections, s, iterations, r.r.rwp, r.r.gof,
                 r.converged ? "converged" : r.reason.c_str(),
                 static_cast<double>(ru.ru_maxrss) / 1024);
 }
