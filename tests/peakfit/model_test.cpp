@@ -69,26 +69,12 @@ TEST(Model, JacobianMatchesCentralDifferences) {
     for (std::size_t k = 0; k < m.chunks().size(); ++k)
         if (m.chunks()[k].lines.size() > m.chunks()[busiest].lines.size()) busiest = k;
     const Model::Chunk& c = m.chunks()[busiest];
-    const std::size_t n = c.end - c.begin;
-    std::vector<std::vector<double>> jac(np, std::vector<double>(n));
-    std::vector<double*> ptr;
-    for (auto& col : jac) ptr.push_back(col.data());
-    std::vector<double> r(n), up(n), down(n);
-    ASSERT_TRUE(m.evaluate(p.data(), c, column_of, r.data(), ptr.data()));
     int checked = 0;
     for (std::size_t q = 0; q < np; ++q) {
         const double h = 1e-6 * std::max(std::abs(p[q]), 1e-2);
-        std::vector<double> a = p, b = p;
-        a[q] += h;
-        b[q] -= h;
-        ASSERT_TRUE(m.evaluate(a.data(), c, column_of, up.data(), nullptr));
-        ASSERT_TRUE(m.evaluate(b.data(), c, column_of, down.data(), nullptr));
-        double scale = 0, worst = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double numeric = (up[i] - down[i]) / (2 * h);
-            scale = std::max(scale, std::abs(numeric));
-            worst = std::max(worst, std::abs(numeric - jac[q][i]));
-        }
+        const auto [evaluated, scale, worst] =
+            peakfit::test::check_column(m, p, c, column_of, q, h);
+        ASSERT_TRUE(evaluated) << m.parameters()[q].name;
         if (scale == 0) continue; // a Pawley intensity of a line elsewhere
         ++checked;
         EXPECT_LT(worst, 1e-4 * scale) << m.parameters()[q].name;

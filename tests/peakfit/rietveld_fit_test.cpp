@@ -101,23 +101,9 @@ TEST(Rietveld, JacobianMatchesCentralDifferences) {
                                                           : 1e-7 * std::abs(p[sz_t(q)]);
             double best_scale = 0, best_worst = 0;
             for (const Model::Chunk& c : m.chunks()) {
-                const std::size_t n = c.end - c.begin;
-                std::vector<std::vector<double>> jac(p.size(), std::vector<double>(n));
-                std::vector<double*> ptr;
-                for (auto& col : jac) ptr.push_back(col.data());
-                std::vector<double> r(n), up(n), down(n);
-                ASSERT_TRUE(m.evaluate(p.data(), c, column_of, r.data(), ptr.data()));
-                std::vector<double> a = p, b = p;
-                a[sz_t(q)] += h;
-                b[sz_t(q)] -= h;
-                ASSERT_TRUE(m.evaluate(a.data(), c, column_of, up.data(), nullptr));
-                ASSERT_TRUE(m.evaluate(b.data(), c, column_of, down.data(), nullptr));
-                double scale = 0, worst = 0;
-                for (std::size_t i = 0; i < n; ++i) {
-                    const double numeric = (up[i] - down[i]) / (2 * h);
-                    scale = std::max(scale, std::abs(numeric));
-                    worst = std::max(worst, std::abs(numeric - jac[sz_t(q)][i]));
-                }
+                const auto [evaluated, scale, worst] =
+                    peakfit::test::check_column(m, p, c, column_of, sz_t(q), h);
+                ASSERT_TRUE(evaluated);
                 if (scale > best_scale) {
                     best_scale = scale;
                     best_worst = worst;

@@ -6,6 +6,8 @@
 
 #include "peakhkl/crystal.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -45,6 +47,37 @@ inline Data simulate(const Model& model, unsigned seed) {
         d.sigma[i] = std::sqrt(std::max(y, 1.0));
     }
     return d;
+}
+
+// How far the analytic derivative of the residuals of chunk c by parameter q
+// lies from central differences with step h: {largest |numeric|, largest
+// |numeric - analytic|}; evaluated false where the model refused a point.
+struct ColumnCheck {
+    bool evaluated = false;
+    double scale = 0, worst = 0;
+};
+inline ColumnCheck check_column(const Model& m, const std::vector<double>& p, const Model::Chunk& c,
+                                const std::vector<int>& column_of, std::size_t q, double h) {
+    const std::size_t n = c.end - c.begin;
+    std::vector<std::vector<double>> jac(p.size(), std::vector<double>(n));
+    std::vector<double*> ptr;
+    for (auto& col : jac) ptr.push_back(col.data());
+    std::vector<double> r(n), up(n), down(n);
+    std::vector<double> a = p, b = p;
+    a[q] += h;
+    b[q] -= h;
+    if (!m.evaluate(p.data(), c, column_of, r.data(), ptr.data()) ||
+        !m.evaluate(a.data(), c, column_of, up.data(), nullptr) ||
+        !m.evaluate(b.data(), c, column_of, down.data(), nullptr))
+        return {};
+    ColumnCheck out;
+    out.evaluated = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double numeric = (up[i] - down[i]) / (2 * h);
+        out.scale = std::max(out.scale, std::abs(numeric));
+        out.worst = std::max(out.worst, std::abs(numeric - jac[q][i]));
+    }
+    return out;
 }
 
 } // namespace peakfit::test
