@@ -272,13 +272,16 @@ void Model::refresh(const std::vector<double>& values) {
     std::vector<double> lo(keys_.size(), NAN), hi(keys_.size(), NAN);
     for (std::size_t key = 0; key < keys_.size(); ++key) {
         const LineKey& k = keys_[key];
+        // A line keeps the nodes it had: were their number to go down and up
+        // again as the divergence moves across a step, a fit would cycle.
+        const std::size_t had = nodes_[key];
         nodes_[key] = 1;
         half_width_[key] = 0;
         near_lo_[key] = -1e300;
         near_hi_[key] = 1e300;
         Line l = line(p, k.phase, k.reflection, k.which);
         if (!l.ok) continue;
-        nodes_[key] = fcj_nodes(l.asymmetry.extent, l.width.fwhm);
+        nodes_[key] = std::max(had, fcj_nodes(l.asymmetry.extent, l.width.fwhm));
         half_width_[key] = window_half_width(l.width.fwhm, l.width.eta, instrument_.window_tail);
         l = line(p, k.phase, k.reflection, k.which);
         const double near = l.asymmetry.extent + far_widths * l.width.fwhm;
