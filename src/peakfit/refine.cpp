@@ -267,6 +267,18 @@ void start_values(Model& model) {
         p[sz(ph.profile + 2)] = 0.5 * fwhm * fwhm; // W: Gaussian FWHM 0.7 of the total
         p[sz(ph.profile + 3)] = 0.3 * fwhm;        // X
     }
+    // The axial divergence starts within the strongest peak's FWHM of it:
+    // the default start reaches 30 FWHM beyond a synchrotron line at 6
+    // degrees, farther than the divergence's nodes resolve, and the first
+    // stages then fit a comb of copies instead of the peaks.
+    const auto reach = [&] {
+        const double m = p[sz(model.asym_s)], q = std::sqrt(std::max(p[sz(model.asym_h)], 0.0));
+        return fcj_extent(d.x[top], m + q, std::max(m - q, 0.0));
+    };
+    for (int halve = 0; halve < 30 && reach() > fwhm; ++halve) {
+        p[sz(model.asym_s)] /= 2;
+        p[sz(model.asym_h)] /= 4;
+    }
     model.refresh(p);
     // Pawley phases start from a Le Bail partition.
     std::vector<Mode> modes;
