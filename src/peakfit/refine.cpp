@@ -208,6 +208,34 @@ std::string percent(double x) {
     return t;
 }
 
+// The Pawley intensities no point depends on: each of their lines'
+// windows (fixed by the last refresh) holds no measured point.
+std::set<int> unseen_intensities(const Model& model, const std::vector<double>& p) {
+    const Data& d = model.data();
+    std::set<int> seen, all;
+    for (std::size_t f = 0; f < model.phases().size(); ++f) {
+        const Phase& ph = model.phases()[f];
+        if (ph.mode != Mode::pawley) continue;
+        for (std::size_t k = 0; k < ph.reflections.size(); ++k) {
+            const int q = ph.pawley_index[k];
+            all.insert(q);
+            for (int w = 0; w < (model.has_alpha2() ? 2 : 1); ++w) {
+                const Line l = model.line(p.data(), static_cast<int>(f), static_cast<int>(k), w);
+                for (std::size_t g = 0; l.ok && g < d.segments(); ++g) {
+                    const auto first = d.x.begin() + static_cast<long>(d.start[g]);
+                    const auto last = d.x.begin() + static_cast<long>(d.start[g + 1]);
+                    const auto at = std::lower_bound(first, last, l.lo);
+                    if (at != last && *at <= l.hi) seen.insert(q);
+                }
+            }
+        }
+    }
+    std::set<int> unseen;
+    for (const int q : all)
+        if (!seen.count(q)) unseen.insert(q);
+    return unseen;
+}
+
 } // namespace
 
 RFactors r_factors(const Model& model, const std::vector<double>& p, std::size_t parameters) {
@@ -495,7 +523,12 @@ RefineResult refine(Model& model, const RefineOptions& o) {
     model.refresh(values);
     // A parameter that ends on a bound is held there: the covariance of a
     // linearization does not hold at an active bound.
+    // A Pawley intensity of a reflection whose lines hold no point (beyond
+    // the data, or between the windows of a pattern measured in windows)
+    // was never fitted: held, no esd.
+    const std::set<int> unseen = unseen_intensities(model, values);
     for (const int q : free) {
+        if (unseen.count(q)) continue;
         const Parameter& par = model.parameters()[sz(q)];
         const double v = values[sz(q)];
         if (v <= par.lower || v >= par.upper)
