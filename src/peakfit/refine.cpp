@@ -531,7 +531,12 @@ RefineResult refine(Model& model, const RefineOptions& o) {
         if (unseen.count(q)) continue;
         const Parameter& par = model.parameters()[sz(q)];
         const double v = values[sz(q)];
-        if (v <= par.lower || v >= par.upper)
+        // The divergence's half difference at its mean: H/L is 0 (within a
+        // thousandth of S/L), the edge of what the two parameters describe,
+        // where they act as one (S/L); the second is held there.
+        const double mean = values[sz(model.asym_s)];
+        const bool h_at_0 = q == model.asym_h && std::sqrt(std::max(v, 0.0)) >= (1 - 1e-3) * mean;
+        if (v <= par.lower || v >= par.upper || h_at_0)
             result.at_bound.push_back(q);
         else
             result.refined.push_back(q);
