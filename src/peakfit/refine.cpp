@@ -386,9 +386,10 @@ RefineResult refine(Model& model, const RefineOptions& o) {
         report.rwp_before = r_factors(model, values, nfree).rwp;
         const double chi2_before = chi2_of(model, values);
         double chi2_prev = chi2_before;
-        int quiet = 0;
+        int quiet = 0, cycles = 0;
         stage_converged = false;
         for (int cycle = 0; cycle < o.max_cycles; ++cycle) {
+            ++cycles;
             model.refresh(values);
             Built built;
             build(model, values, free, built, true);
@@ -461,10 +462,12 @@ RefineResult refine(Model& model, const RefineOptions& o) {
         report.seconds = std::chrono::duration<double>(Clock::now() - stage_started).count();
         if (o.say) {
             char line[256];
-            std::snprintf(line, sizeof line, "stage %d, %s: Rwp %s -> %s, %d iterations, %.2f s%s",
-                          stage_number, stage.name.c_str(), percent(report.rwp_before).c_str(),
-                          percent(report.rwp_after).c_str(), report.iterations, report.seconds,
-                          report.undone ? " (chi^2 rose: undone, its parameters held)" : "");
+            std::snprintf(
+                line, sizeof line, "stage %d, %s: Rwp %s -> %s, %d iterations%s, %.2f s%s",
+                stage_number, stage.name.c_str(), percent(report.rwp_before).c_str(),
+                percent(report.rwp_after).c_str(), report.iterations,
+                lebail ? (" in " + std::to_string(cycles) + " cycles").c_str() : "", report.seconds,
+                report.undone ? " (chi^2 rose: undone, its parameters held)" : "");
             o.say(line);
         }
         result.stages.push_back(report);
