@@ -14,21 +14,17 @@ std::size_t sz(int i) {
 constexpr double core = 4; // FWHMs on each side
 
 // Calls visit(i, profile) for each point of the line's window.
-template <class Visit> void each_point(const Data& data, const Line& l, Visit visit) {
-    for (std::size_t s = 0; s < data.segments(); ++s) {
-        const auto first = data.x.begin() + static_cast<long>(data.start[s]);
-        const auto last = data.x.begin() + static_cast<long>(data.start[s + 1]);
-        for (auto it = std::lower_bound(first, last, l.lo); it != last && *it <= l.hi; ++it)
-            visit(static_cast<std::size_t>(it - data.x.begin()),
-                  l.strength * Model::line_profile(l, *it));
-    }
+template <class Visit> void each_point(const Line& l, const Model::Profile& profile, Visit visit) {
+    std::size_t j = 0;
+    for (const auto& [begin, count] : profile.runs)
+        for (std::size_t i = begin; i < begin + count; ++i)
+            visit(i, l.strength * profile.value[j++]);
 }
 
 } // namespace
 
 void partition(Model& model, const std::vector<double>& p, int iterations) {
     const Data& data = model.data();
-    const int lines = model.has_alpha2() ? 2 : 1;
     std::vector<double> ycalc, bg;
     model.calculate(p.data(), ycalc, bg);
     // The counts above the background that the Le Bail phases share: the
@@ -47,34 +43,34 @@ void partition(Model& model, const std::vector<double>& p, int iterations) {
         double den = 0; // the profile's sum over its core
     };
     std::vector<Profile> profiles;
-    for (std::size_t f = 0; f < model.phases().size(); ++f) {
-        const Phase& ph = model.phases()[f];
+    const std::vector<Line>& all_lines = model.lines(p.data());
+    const std::vector<Model::Profile>& all_profiles = model.profiles(p.data());
+    const auto& keys = model.line_keys();
+    for (std::size_t key = 0; key < keys.size(); ++key) {
+        const auto [f, k, w] = keys[key];
+        const Phase& ph = model.phases()[sz(f)];
         if (ph.mode != Mode::lebail) continue;
-        for (std::size_t k = 0; k < ph.reflections.size(); ++k) {
-            Profile pr{static_cast<int>(f), static_cast<int>(k), {}, {}, {}, {}, 0};
-            for (int w = 0; w < lines; ++w) {
-                const Line l = model.line(p.data(), pr.phase, pr.reflection, w);
-                if (!l.ok) continue;
-                double lo = 0, hi = 0;
-                for (std::size_t j = 0; j < l.asymmetry.nodes; ++j) {
-                    lo = std::min(lo, l.asymmetry.shift[j]);
-                    hi = std::max(hi, l.asymmetry.shift[j]);
-                }
-                lo = l.position + lo - core * l.width.fwhm;
-                hi = l.position + hi + core * l.width.fwhm;
-                each_point(data, l, [&](std::size_t i, double profile) {
-                    pr.at.push_back(i);
-                    pr.value.push_back(profile);
-                    if (data.x[i] >= lo && data.x[i] <= hi) {
-                        pr.core_at.push_back(i);
-                        pr.core_value.push_back(profile);
-                    }
-                    others[i] -= ph.intensity[k] * profile;
-                });
-            }
-            for (const double v : pr.core_value) pr.den += v;
-            profiles.push_back(std::move(pr));
+        if (w == 0) profiles.push_back({f, k, {}, {}, {}, {}, 0});
+        Profile& pr = profiles.back();
+        const Line& l = all_lines[key];
+        if (!l.ok) continue;
+        double lo = 0, hi = 0;
+        for (std::size_t j = 0; j < l.asymmetry.nodes; ++j) {
+            lo = std::min(lo, l.asymmetry.shift[j]);
+            hi = std::max(hi, l.asymmetry.shift[j]);
         }
+        lo = l.position + lo - core * l.width.fwhm;
+        hi = l.position + hi + core * l.width.fwhm;
+        each_point(l, all_profiles[key], [&](std::size_t i, double profile) {
+            pr.at.push_back(i);
+            pr.value.push_back(profile);
+            if (data.x[i] >= lo && data.x[i] <= hi) {
+                pr.core_at.push_back(i);
+                pr.core_value.push_back(profile);
+                pr.den += profile;
+            }
+            others[i] -= ph.intensity[sz(k)] * profile;
+        });
     }
     std::vector<double> calc(data.size()), share(data.size());
     for (int it = 0; it < iterations; ++it) {

@@ -71,17 +71,24 @@ std::vector<int> chunk_blocks(const Model& model, const Model::Chunk& chunk) {
 
 // Before each evaluation at a new point, the model's lines at that point,
 // once for all chunks.
+// Where the solve moves no line (only intensities, scales or the
+// background), the lines' profiles too, once for the whole solve.
 class PrepareLines : public ceres::EvaluationCallback {
   public:
-    PrepareLines(Model& model, const std::vector<double>& values)
-        : model_(model), values_(values) {}
+    PrepareLines(Model& model, const std::vector<double>& values, bool profiles)
+        : model_(model), values_(values), profiles_(profiles) {}
     void PrepareForEvaluation(bool, bool new_point) override {
-        if (new_point) model_.prepare(values_.data());
+        if (!new_point) return;
+        if (profiles_)
+            model_.profiles(values_.data());
+        else
+            model_.prepare(values_.data());
     }
 
   private:
     Model& model_;
     const std::vector<double>& values_;
+    bool profiles_;
 };
 
 // A Ceres problem over the model's chunks, free the parameters in free,
@@ -99,7 +106,9 @@ void build(Model& model, std::vector<double>& values, const std::set<int>& free,
     out.base = values;
     ceres::Problem::Options po;
     if (prepare) {
-        out.prepare = std::make_unique<PrepareLines>(model, values);
+        bool lines_move = false;
+        for (const int q : free) lines_move = lines_move || model.is_line_parameter(q);
+        out.prepare = std::make_unique<PrepareLines>(model, values, !lines_move);
         po.evaluation_callback = out.prepare.get();
     }
     out.problem = std::make_unique<ceres::Problem>(po);
@@ -126,6 +135,7 @@ void build(Model& model, std::vector<double>& values, const std::set<int>& free,
 }
 
 double chi2_of(const Model& model, const std::vector<double>& p) {
+    model.profiles(p.data());
     double chi2 = 0;
     const std::vector<int> none(model.parameters().size(), -1);
     std::vector<double> r;
