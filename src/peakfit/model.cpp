@@ -192,6 +192,7 @@ Line Model::line(const double* p, int phase, int k, int which) const {
     const double* w = p + ph.profile;
     l.width = tch_width(pos.theta, w[0], w[1], w[2], w[3], w[4]);
     if (!l.width.ok) return l;
+    l.shape = pv_shape(l.width.fwhm, l.width.eta);
     const std::size_t key = sz(key_of(phase, k, which));
     l.asymmetry = fcj(pos.tt, p[asym_s], p[asym_h], nodes_[key]);
     double lo = 0, hi = 0;
@@ -216,14 +217,12 @@ Model::LineValue Model::line_value(const Line& line, double x, bool asymmetry) {
     LineValue v{0, 0, 0, 0, 0, 0};
     const Asymmetry& a = line.asymmetry;
     if (a.nodes > 1 && (x < line.near_lo || x > line.near_hi)) {
-        const PseudoVoigt pv =
-            pseudo_voigt(x - line.position - line.centroid, line.width.fwhm, line.width.eta);
+        const PseudoVoigt pv = pseudo_voigt(x - line.position - line.centroid, line.shape);
         return {pv.value, -pv.d_dx * (1 + line.d_centroid_t), pv.d_fwhm,
                 pv.d_eta, -pv.d_dx * line.d_centroid_m,       -pv.d_dx * line.d_centroid_d};
     }
     for (std::size_t j = 0; j < a.nodes; ++j) {
-        const PseudoVoigt pv =
-            pseudo_voigt(x - line.position - a.shift[j], line.width.fwhm, line.width.eta);
+        const PseudoVoigt pv = pseudo_voigt(x - line.position - a.shift[j], line.shape);
         v.value += a.weight[j] * pv.value;
         v.d_position -= a.weight[j] * pv.d_dx;
         if (a.nodes > 1) // the divergence changes with the line's 2theta
@@ -241,12 +240,10 @@ Model::LineValue Model::line_value(const Line& line, double x, bool asymmetry) {
 double Model::line_profile(const Line& line, double x) {
     const Asymmetry& a = line.asymmetry;
     if (a.nodes > 1 && (x < line.near_lo || x > line.near_hi))
-        return pseudo_voigt_value(x - line.position - line.centroid, line.width.fwhm,
-                                  line.width.eta);
+        return pseudo_voigt_value(x - line.position - line.centroid, line.shape);
     double value = 0;
     for (std::size_t j = 0; j < a.nodes; ++j)
-        value += a.weight[j] * pseudo_voigt_value(x - line.position - a.shift[j], line.width.fwhm,
-                                                  line.width.eta);
+        value += a.weight[j] * pseudo_voigt_value(x - line.position - a.shift[j], line.shape);
     return value;
 }
 
@@ -501,14 +498,17 @@ bool Model::evaluate(const double* p, const Chunk& chunk, const std::vector<int>
     }
 
     // Weighted residuals.
+    thread_local std::vector<double> minus_inv;
+    minus_inv.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         const double inv = 1 / data_.sigma[chunk.begin + i];
+        minus_inv[i] = -inv;
         residuals[i] = (data_.y[chunk.begin + i] - residuals[i]) * inv;
     }
     if (jacobian != nullptr)
         for (std::size_t q = 0; q < column_of.size(); ++q)
             if (double* c = col(static_cast<int>(q)))
-                for (std::size_t i = 0; i < n; ++i) c[i] *= -1 / data_.sigma[chunk.begin + i];
+                for (std::size_t i = 0; i < n; ++i) c[i] *= minus_inv[i];
     return true;
 }
 

@@ -93,6 +93,7 @@ struct Line {
     std::array<double, 6> d_strength_metric{};
     double d_strength_ratio = 0;
     Width width;
+    PvShape shape; // the pseudo-Voigt of width's FWHM and eta
     Asymmetry asymmetry;
     // Far from the line (outside [near_lo, near_hi], fixed by the last
     // refresh so that no point crosses it during a solve) the divergence's
