@@ -155,14 +155,15 @@ Width tch_width(double theta, double u, double v, double w, double x, double y) 
 }
 
 PvShape pv_shape(double fwhm, double eta) {
+    static const double gnorm = 2 * std::sqrt(std::log(2.0) / pi);
     PvShape c;
     c.fwhm = fwhm;
     c.eta = eta;
     c.f2 = fwhm * fwhm;
-    c.lor_c = 2 * fwhm / pi;
-    c.gau_k = 4 * ln2 / c.f2;
-    c.gau_c = 2 * std::sqrt(ln2 / pi) / fwhm;
-    c.inv_f = 1 / fwhm;
+    c.two_f = 2 * fwhm;
+    c.f3 = c.f2 * fwhm;
+    c.g_over_f = gnorm / fwhm;
+    c.minus_inv_f = -1 / fwhm;
     return c;
 }
 

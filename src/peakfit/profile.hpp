@@ -35,36 +35,43 @@ PseudoVoigt pseudo_voigt(double dx, double fwhm, double eta);
 double pseudo_voigt_value(double dx, double fwhm, double eta);
 
 // The same at many points of one line: what depends on the FWHM and eta
-// alone, computed once (no division left per point but one).
+// alone, computed once (the same numbers as the functions above, to the
+// last bit: a fit's path does not change with it).
 struct PvShape {
     double fwhm = 1, eta = 0;
-    double f2 = 1;    // fwhm^2
-    double lor_c = 0; // 2 fwhm / pi: the Lorentzian is lor_c / (fwhm^2 + 4 x^2)
-    double gau_k = 0; // 4 ln2 / fwhm^2: the Gaussian is gau_c exp(-gau_k x^2)
-    double gau_c = 0; // 2 sqrt(ln2 / pi) / fwhm
-    double inv_f = 0; // 1 / fwhm
+    double f2 = 1;           // fwhm^2
+    double two_f = 2;        // 2 fwhm
+    double f3 = 1;           // fwhm^3
+    double g_over_f = 0;     // the Gaussian's 2 sqrt(ln2 / pi) / fwhm
+    double minus_inv_f = -1; // -1 / fwhm
 };
 PvShape pv_shape(double fwhm, double eta);
 inline PseudoVoigt pseudo_voigt(double dx, const PvShape& c) {
-    constexpr double two_over_pi = 0.63661977236758134308;
+    constexpr double pi = 3.14159265358979323846;
+    constexpr double ln2 = 0.693147180559945309417;
     const double x2 = dx * dx;
-    const double inv_den = 1 / (c.f2 + 4 * x2);
-    const double lor = c.lor_c * inv_den;
-    const double lor_dx = -lor * 8 * dx * inv_den;
-    const double lor_df = two_over_pi * (4 * x2 - c.f2) * inv_den * inv_den;
-    // Beyond 10 FWHM the Gaussian is below 1e-120 of its peak: 0.
-    const double arg = c.gau_k * x2;
-    const double gau = arg < 277 ? c.gau_c * std::exp(-arg) : 0;
-    const double gau_dx = -gau * 2 * c.gau_k * dx;
-    const double gau_df = gau * c.inv_f * (2 * arg - 1);
+    // Lorentzian 2 fwhm / (pi (fwhm^2 + 4 x^2)).
+    const double den = c.f2 + 4 * x2;
+    const double lor = c.two_f / (pi * den);
+    const double lor_dx = -lor * 8 * dx / den;
+    const double lor_df = 2 / pi * (4 * x2 - c.f2) / (den * den);
+    // Gaussian (2 sqrt(ln2 / pi) / fwhm) exp(-4 ln2 x^2 / fwhm^2); beyond 10
+    // FWHM below 1e-120 of its peak: 0.
+    const double arg = 4 * ln2 * x2 / c.f2;
+    const double gau = arg < 277 ? c.g_over_f * std::exp(-arg) : 0;
+    const double gau_dx = -gau * 8 * ln2 * dx / c.f2;
+    const double gau_df = gau * (c.minus_inv_f + 8 * ln2 * x2 / c.f3);
     return {c.eta * lor + (1 - c.eta) * gau, c.eta * lor_dx + (1 - c.eta) * gau_dx,
             c.eta * lor_df + (1 - c.eta) * gau_df, lor - gau};
 }
 inline double pseudo_voigt_value(double dx, const PvShape& c) {
+    constexpr double pi = 3.14159265358979323846;
+    constexpr double ln2 = 0.693147180559945309417;
     const double x2 = dx * dx;
-    const double lor = c.lor_c / (c.f2 + 4 * x2);
-    const double arg = c.gau_k * x2;
-    const double gau = arg < 277 ? c.gau_c * std::exp(-arg) : 0;
+    const double den = c.f2 + 4 * x2;
+    const double lor = c.two_f / (pi * den);
+    const double arg = 4 * ln2 * x2 / c.f2;
+    const double gau = arg < 277 ? c.g_over_f * std::exp(-arg) : 0;
     return c.eta * lor + (1 - c.eta) * gau;
 }
 
