@@ -99,21 +99,28 @@ void bench(const char* what, const Instrument& in, Data d, const std::vector<Pha
     // How far the refined cells and zero are from the truth, in their
     // standard uncertainties.
     double worst = 0;
+    bool with_esd = false;
     const std::vector<double> fitted = m.values();
     std::vector<int> checked{m.zero};
     for (const Phase& ph : m.phases())
         for (int j = 0; j < ph.constraint.free(); ++j) checked.push_back(ph.metric + j);
     for (const int q : checked)
-        if (r.esd[static_cast<std::size_t>(q)] > 0)
+        if (r.esd[static_cast<std::size_t>(q)] > 0) {
+            with_esd = true;
             worst = std::max(worst, std::abs(fitted[static_cast<std::size_t>(q)] -
                                              p[static_cast<std::size_t>(q)]) /
                                         r.esd[static_cast<std::size_t>(q)]);
+        }
+    char against[64] = "no esd to compare the truth with";
+    if (with_esd)
+        std::snprintf(against, sizeof against, "cells and zero within %.2f esd of the truth",
+                      worst);
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     std::printf("%s: %zu points, %zu phases, %zu reflections: %.2f s, %d iterations, Rwp %.3f%%, "
-                "GoF %.3f, cells and zero within %.2f esd of the truth, %s, peak memory %.0f MiB\n",
-                what, d.size(), setups.size(), reflections, s, iterations, r.r.rwp, r.r.gof, worst,
-                r.converged ? "converged" : r.reason.c_str(),
+                "GoF %.3f, %s, %s, peak memory %.0f MiB\n",
+                what, d.size(), setups.size(), reflections, s, iterations, r.r.rwp, r.r.gof,
+                against, r.converged ? "converged" : r.reason.c_str(),
                 static_cast<double>(ru.ru_maxrss) / 1024);
 }
 
