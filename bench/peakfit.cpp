@@ -10,6 +10,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -90,16 +91,36 @@ void bench(const char* what, const Instrument& in, Data d, const std::vector<Pha
     RefineOptions o;
     o.zero = true;
     o.time_limit = time_limit;
+    o.say = [](const std::string& line) { std::fprintf(stderr, "  %s\n", line.c_str()); };
     const RefineResult r = refine(m, o);
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     int iterations = 0;
     for (const StageReport& st : r.stages) iterations += st.iterations;
+    // How far the refined cells and zero are from the truth, in their
+    // standard uncertainties.
+    double worst = 0;
+    bool with_esd = false;
+    const std::vector<double> fitted = m.values();
+    std::vector<int> checked{m.zero};
+    for (const Phase& ph : m.phases())
+        for (int j = 0; j < ph.constraint.free(); ++j) checked.push_back(ph.metric + j);
+    for (const int q : checked)
+        if (r.esd[static_cast<std::size_t>(q)] > 0) {
+            with_esd = true;
+            worst = std::max(worst, std::abs(fitted[static_cast<std::size_t>(q)] -
+                                             p[static_cast<std::size_t>(q)]) /
+                                        r.esd[static_cast<std::size_t>(q)]);
+        }
+    char against[64] = "no esd to compare the truth with";
+    if (with_esd)
+        std::snprintf(against, sizeof against, "cells and zero within %.2f esd of the truth",
+                      worst);
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     std::printf("%s: %zu points, %zu phases, %zu reflections: %.2f s, %d iterations, Rwp %.3f%%, "
-                "GoF %.3f, %s, peak memory %.0f MiB\n",
+                "GoF %.3f, %s, %s, peak memory %.0f MiB\n",
                 what, d.size(), setups.size(), reflections, s, iterations, r.r.rwp, r.r.gof,
-                r.converged ? "converged" : r.reason.c_str(),
+                against, r.converged ? "converged" : r.reason.c_str(),
                 static_cast<double>(ru.ru_maxrss) / 1024);
 }
 

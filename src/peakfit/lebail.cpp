@@ -13,22 +13,10 @@ std::size_t sz(int i) {
 
 constexpr double core = 4; // FWHMs on each side
 
-// Calls visit(i, profile) for each point of the line's window.
-template <class Visit> void each_point(const Data& data, const Line& l, Visit visit) {
-    for (std::size_t s = 0; s < data.segments(); ++s) {
-        const auto first = data.x.begin() + static_cast<long>(data.start[s]);
-        const auto last = data.x.begin() + static_cast<long>(data.start[s + 1]);
-        for (auto it = std::lower_bound(first, last, l.lo); it != last && *it <= l.hi; ++it)
-            visit(static_cast<std::size_t>(it - data.x.begin()),
-                  l.strength * Model::line_profile(l, *it));
-    }
-}
-
 } // namespace
 
 void partition(Model& model, const std::vector<double>& p, int iterations) {
     const Data& data = model.data();
-    const int lines = model.has_alpha2() ? 2 : 1;
     std::vector<double> ycalc, bg;
     model.calculate(p.data(), ycalc, bg);
     // The counts above the background that the Le Bail phases share: the
@@ -38,42 +26,52 @@ void partition(Model& model, const std::vector<double>& p, int iterations) {
     // computed once: the iterations only multiply and add. The counts are
     // shared within each line's core only (its far tails hold mostly the
     // background's noise), and normalized over the same core.
+    struct Run {
+        std::size_t first, count;       // points first .. first + count - 1
+        std::size_t core_from, core_to; // the core's part of them (offsets)
+    };
     struct Profile {
         int phase, reflection;
-        std::vector<std::size_t> at;
-        std::vector<double> value;
-        std::vector<std::size_t> core_at; // the points of the core, and the profile there
-        std::vector<double> core_value;
-        double den = 0; // the profile's sum over its core
+        std::vector<Run> runs;
+        std::vector<double> value; // at the runs' points, in order
+        double den = 0;            // the profile's sum over its core
     };
     std::vector<Profile> profiles;
-    for (std::size_t f = 0; f < model.phases().size(); ++f) {
-        const Phase& ph = model.phases()[f];
+    const std::vector<Line>& all_lines = model.lines(p.data());
+    const std::vector<Model::Profile>& all_profiles = model.profiles(p.data());
+    const auto& keys = model.line_keys();
+    for (std::size_t key = 0; key < keys.size(); ++key) {
+        const auto [f, k, w] = keys[key];
+        const Phase& ph = model.phases()[sz(f)];
         if (ph.mode != Mode::lebail) continue;
-        for (std::size_t k = 0; k < ph.reflections.size(); ++k) {
-            Profile pr{static_cast<int>(f), static_cast<int>(k), {}, {}, {}, {}, 0};
-            for (int w = 0; w < lines; ++w) {
-                const Line l = model.line(p.data(), pr.phase, pr.reflection, w);
-                if (!l.ok) continue;
-                double lo = 0, hi = 0;
-                for (std::size_t j = 0; j < l.asymmetry.nodes; ++j) {
-                    lo = std::min(lo, l.asymmetry.shift[j]);
-                    hi = std::max(hi, l.asymmetry.shift[j]);
+        if (w == 0) profiles.push_back({f, k, {}, {}, 0});
+        Profile& pr = profiles.back();
+        const Line& l = all_lines[key];
+        if (!l.ok) continue;
+        double lo = 0, hi = 0;
+        for (std::size_t j = 0; j < l.asymmetry.nodes; ++j) {
+            lo = std::min(lo, l.asymmetry.shift[j]);
+            hi = std::max(hi, l.asymmetry.shift[j]);
+        }
+        lo = l.position + lo - core * l.width.fwhm;
+        hi = l.position + hi + core * l.width.fwhm;
+        const Model::Profile& mp = all_profiles[key];
+        std::size_t j = 0;
+        for (const auto& [begin, count] : mp.runs) {
+            Run run{begin, count, count, count};
+            for (std::size_t n = 0; n < count; ++n, ++j) {
+                const std::size_t i = begin + n;
+                const double profile = l.strength * mp.value[j];
+                pr.value.push_back(profile);
+                if (data.x[i] >= lo && data.x[i] <= hi) {
+                    if (run.core_from == count) run.core_from = n;
+                    run.core_to = n + 1;
+                    pr.den += profile;
                 }
-                lo = l.position + lo - core * l.width.fwhm;
-                hi = l.position + hi + core * l.width.fwhm;
-                each_point(data, l, [&](std::size_t i, double profile) {
-                    pr.at.push_back(i);
-                    pr.value.push_back(profile);
-                    if (data.x[i] >= lo && data.x[i] <= hi) {
-                        pr.core_at.push_back(i);
-                        pr.core_value.push_back(profile);
-                    }
-                    others[i] -= ph.intensity[k] * profile;
-                });
+                others[i] -= ph.intensity[sz(k)] * profile;
             }
-            for (const double v : pr.core_value) pr.den += v;
-            profiles.push_back(std::move(pr));
+            if (run.core_from == count) run.core_from = run.core_to = 0;
+            pr.runs.push_back(run);
         }
     }
     std::vector<double> calc(data.size()), share(data.size());
@@ -81,7 +79,12 @@ void partition(Model& model, const std::vector<double>& p, int iterations) {
         calc = others;
         for (const Profile& pr : profiles) {
             const double in = model.phases()[sz(pr.phase)].intensity[sz(pr.reflection)];
-            for (std::size_t j = 0; j < pr.at.size(); ++j) calc[pr.at[j]] += in * pr.value[j];
+            const double* v = pr.value.data();
+            for (const Run& run : pr.runs) {
+                double* c = calc.data() + run.first;
+                for (std::size_t n = 0; n < run.count; ++n) c[n] += in * v[n];
+                v += run.count;
+            }
         }
         double top = 0;
         for (std::size_t i = 0; i < calc.size(); ++i) top = std::max(top, calc[i] - bg[i]);
@@ -99,8 +102,12 @@ void partition(Model& model, const std::vector<double>& p, int iterations) {
             for (const Profile& pr : profiles) {
                 if (pr.phase != static_cast<int>(f)) continue;
                 double num = 0;
-                for (std::size_t j = 0; j < pr.core_at.size(); ++j)
-                    num += pr.core_value[j] * share[pr.core_at[j]];
+                const double* v = pr.value.data();
+                for (const Run& run : pr.runs) {
+                    const double* sh = share.data() + run.first;
+                    for (std::size_t n = run.core_from; n < run.core_to; ++n) num += v[n] * sh[n];
+                    v += run.count;
+                }
                 if (pr.den > 0) {
                     const double v = std::max(ph.intensity[sz(pr.reflection)] * num / pr.den, 0.0);
                     next[sz(pr.reflection)] = v;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace peakfit {
 
@@ -191,6 +192,7 @@ Line Model::line(const double* p, int phase, int k, int which) const {
     const double* w = p + ph.profile;
     l.width = tch_width(pos.theta, w[0], w[1], w[2], w[3], w[4]);
     if (!l.width.ok) return l;
+    l.shape = pv_shape(l.width.fwhm, l.width.eta);
     const std::size_t key = sz(key_of(phase, k, which));
     l.asymmetry = fcj(pos.tt, p[asym_s], p[asym_h], nodes_[key]);
     double lo = 0, hi = 0;
@@ -211,25 +213,23 @@ Line Model::line(const double* p, int phase, int k, int which) const {
     return l;
 }
 
-Model::LineValue Model::line_value(const Line& line, double x) {
+Model::LineValue Model::line_value(const Line& line, double x, bool asymmetry) {
     LineValue v{0, 0, 0, 0, 0, 0};
     const Asymmetry& a = line.asymmetry;
     if (a.nodes > 1 && (x < line.near_lo || x > line.near_hi)) {
-        const PseudoVoigt pv =
-            pseudo_voigt(x - line.position - line.centroid, line.width.fwhm, line.width.eta);
+        const PseudoVoigt pv = pseudo_voigt(x - line.position - line.centroid, line.shape);
         return {pv.value, -pv.d_dx * (1 + line.d_centroid_t), pv.d_fwhm,
                 pv.d_eta, -pv.d_dx * line.d_centroid_m,       -pv.d_dx * line.d_centroid_d};
     }
     for (std::size_t j = 0; j < a.nodes; ++j) {
-        const PseudoVoigt pv =
-            pseudo_voigt(x - line.position - a.shift[j], line.width.fwhm, line.width.eta);
+        const PseudoVoigt pv = pseudo_voigt(x - line.position - a.shift[j], line.shape);
         v.value += a.weight[j] * pv.value;
         v.d_position -= a.weight[j] * pv.d_dx;
         if (a.nodes > 1) // the divergence changes with the line's 2theta
             v.d_position += a.d_weight_t[j] * pv.value - a.weight[j] * pv.d_dx * a.d_shift_t[j];
         v.d_fwhm += a.weight[j] * pv.d_fwhm;
         v.d_eta += a.weight[j] * pv.d_eta;
-        if (a.nodes > 1) {
+        if (a.nodes > 1 && asymmetry) {
             v.d_s += a.d_weight_m[j] * pv.value - a.weight[j] * pv.d_dx * a.d_shift_m[j];
             v.d_h += a.d_weight_d[j] * pv.value - a.weight[j] * pv.d_dx * a.d_shift_d[j];
         }
@@ -240,23 +240,70 @@ Model::LineValue Model::line_value(const Line& line, double x) {
 double Model::line_profile(const Line& line, double x) {
     const Asymmetry& a = line.asymmetry;
     if (a.nodes > 1 && (x < line.near_lo || x > line.near_hi))
-        return pseudo_voigt_value(x - line.position - line.centroid, line.width.fwhm,
-                                  line.width.eta);
+        return pseudo_voigt_value(x - line.position - line.centroid, line.shape);
     double value = 0;
     for (std::size_t j = 0; j < a.nodes; ++j)
-        value += a.weight[j] * pseudo_voigt_value(x - line.position - a.shift[j], line.width.fwhm,
-                                                  line.width.eta);
+        value += a.weight[j] * pseudo_voigt_value(x - line.position - a.shift[j], line.shape);
     return value;
 }
 
 void Model::prepare(const double* p) {
+    prepare_lines(p);
+}
+
+void Model::prepare_lines(const double* p) const {
     prepared_at_.clear();
+    profiles_ready_ = false;
     prepared_.resize(keys_.size());
     for (std::size_t key = 0; key < keys_.size(); ++key) {
         const LineKey& k = keys_[key];
         prepared_[key] = line(p, k.phase, k.reflection, k.which);
     }
     for (const int q : line_parameters_) prepared_at_.push_back(p[q]);
+}
+
+const std::vector<Line>& Model::lines(const double* p) const {
+    if (!is_prepared(p)) prepare_lines(p);
+    return prepared_;
+}
+
+const std::vector<Model::Profile>& Model::profiles(const double* p) const {
+    if (!is_prepared(p)) prepare_lines(p);
+    if (profiles_ready_) return profiles_;
+    profiles_.resize(keys_.size());
+    const auto fill = [&](std::size_t from, std::size_t to) {
+        for (std::size_t key = from; key < to; ++key) {
+            const Line& l = prepared_[key];
+            Profile& pr = profiles_[key];
+            pr.value.clear();
+            pr.runs.clear();
+            if (!l.ok) continue;
+            for (std::size_t s = 0; s < data_.segments(); ++s) {
+                const auto first = data_.x.begin() + static_cast<long>(data_.start[s]);
+                const auto last = data_.x.begin() + static_cast<long>(data_.start[s + 1]);
+                auto it = std::lower_bound(first, last, l.lo);
+                const std::size_t begin = static_cast<std::size_t>(it - data_.x.begin());
+                for (; it != last && *it <= l.hi; ++it) pr.value.push_back(line_profile(l, *it));
+                const std::size_t end = static_cast<std::size_t>(it - data_.x.begin());
+                if (end > begin) pr.runs.emplace_back(begin, end - begin);
+            }
+        }
+    };
+    // Two halves of the lines on two threads where there is work for both.
+    const std::size_t half = keys_.size() / 2;
+    if (keys_.size() > 64) {
+        std::thread other(fill, half, keys_.size());
+        fill(0, half);
+        other.join();
+    } else {
+        fill(0, keys_.size());
+    }
+    profiles_ready_ = true;
+    return profiles_;
+}
+
+bool Model::is_line_parameter(int q) const {
+    return std::find(line_parameters_.begin(), line_parameters_.end(), q) != line_parameters_.end();
 }
 
 bool Model::is_prepared(const double* p) const {
@@ -324,18 +371,16 @@ void Model::calculate(const double* p, std::vector<double>& ycalc, std::vector<d
     ycalc.assign(data_.size(), 0);
     bg.assign(data_.size(), 0);
     for (std::size_t i = 0; i < data_.size(); ++i) bg[i] = ycalc[i] = background_at(p, i, nullptr);
-    for (const LineKey& k : keys_) {
-        const Line l = line(p, k.phase, k.reflection, k.which);
+    const std::vector<Profile>& pr = profiles(p);
+    for (std::size_t key = 0; key < keys_.size(); ++key) {
+        const LineKey& k = keys_[key];
+        const Line& l = prepared_[key];
         if (!l.ok) continue;
         const double amp = intensity(p, k.phase, k.reflection) * l.strength;
-        for (std::size_t s = 0; s < data_.segments(); ++s) {
-            const auto first = data_.x.begin() + static_cast<long>(data_.start[s]);
-            const auto last = data_.x.begin() + static_cast<long>(data_.start[s + 1]);
-            for (auto it = std::lower_bound(first, last, l.lo); it != last && *it <= l.hi; ++it) {
-                const std::size_t i = static_cast<std::size_t>(it - data_.x.begin());
-                ycalc[i] += amp * line_profile(l, *it);
-            }
-        }
+        std::size_t j = 0;
+        for (const auto& [begin, count] : pr[key].runs)
+            for (std::size_t i = begin; i < begin + count; ++i)
+                ycalc[i] += amp * pr[key].value[j++];
     }
 }
 
@@ -366,6 +411,7 @@ bool Model::evaluate(const double* p, const Chunk& chunk, const std::vector<int>
     const auto first = data_.x.begin() + static_cast<long>(chunk.begin);
     const auto last = data_.x.begin() + static_cast<long>(chunk.end);
     const bool prepared = is_prepared(p);
+    const bool cached = prepared && profiles_ready_;
     Line own;
     for (const int key : chunk.lines) {
         const LineKey& k = keys_[sz(key)];
@@ -393,13 +439,41 @@ bool Model::evaluate(const double* p, const Chunk& chunk, const std::vector<int>
         double* c_scale = rv ? col(ph.scale) : nullptr;
         double* c_biso = rv ? col(ph.biso) : nullptr;
         double* c_po = rv ? col(ph.po) : nullptr;
+        bool derivatives = cz != nullptr || cd != nullptr || cs != nullptr || ch != nullptr;
+        for (int m = 0; m < ph.constraint.free(); ++m)
+            derivatives = derivatives || cm[m] != nullptr;
+        for (int m = 0; m < 5; ++m) derivatives = derivatives || cw[m] != nullptr;
+        if (!derivatives) {
+            // The profile's value alone, from the lines' profiles where they
+            // are at hand.
+            const auto add = [&](std::size_t i, double value) {
+                residuals[i] += amp * value;
+                if (cr != nullptr) cr[i] += in * value * l.d_strength_ratio;
+                if (ci != nullptr) ci[i] += l.strength * value;
+                if (c_scale != nullptr) c_scale[i] += l.strength * value * ri.d_scale;
+                if (c_biso != nullptr) c_biso[i] += l.strength * value * ri.d_biso;
+                if (c_po != nullptr) c_po[i] += l.strength * value * ri.d_po;
+            };
+            if (cached) {
+                const Profile& pr = profiles_[sz(key)];
+                std::size_t j = 0;
+                for (const auto& [begin, count] : pr.runs) {
+                    const std::size_t from = std::max(begin, chunk.begin);
+                    const std::size_t to = std::min(begin + count, chunk.end);
+                    for (std::size_t i = from; i < to; ++i)
+                        add(i - chunk.begin, pr.value[j + (i - begin)]);
+                    j += count;
+                }
+            } else {
+                for (auto it = std::lower_bound(first, last, l.lo); it != last && *it <= l.hi; ++it)
+                    add(static_cast<std::size_t>(it - first), line_profile(l, *it));
+            }
+            continue;
+        }
+        const bool asymmetry = cs != nullptr || ch != nullptr;
         for (auto it = std::lower_bound(first, last, l.lo); it != last && *it <= l.hi; ++it) {
             const std::size_t i = static_cast<std::size_t>(it - first);
-            if (jacobian == nullptr) {
-                residuals[i] += amp * line_profile(l, *it);
-                continue;
-            }
-            const LineValue v = line_value(l, *it);
+            const LineValue v = line_value(l, *it, asymmetry);
             residuals[i] += amp * v.value;
             const double dpos = amp * v.d_position;
             const double dshape_dtheta =
@@ -427,14 +501,17 @@ bool Model::evaluate(const double* p, const Chunk& chunk, const std::vector<int>
     }
 
     // Weighted residuals.
+    thread_local std::vector<double> minus_inv;
+    minus_inv.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         const double inv = 1 / data_.sigma[chunk.begin + i];
+        minus_inv[i] = -inv;
         residuals[i] = (data_.y[chunk.begin + i] - residuals[i]) * inv;
     }
     if (jacobian != nullptr)
         for (std::size_t q = 0; q < column_of.size(); ++q)
             if (double* c = col(static_cast<int>(q)))
-                for (std::size_t i = 0; i < n; ++i) c[i] *= -1 / data_.sigma[chunk.begin + i];
+                for (std::size_t i = 0; i < n; ++i) c[i] *= minus_inv[i];
     return true;
 }
 

@@ -20,6 +20,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace peakfit {
@@ -92,6 +93,7 @@ struct Line {
     std::array<double, 6> d_strength_metric{};
     double d_strength_ratio = 0;
     Width width;
+    PvShape shape; // the pseudo-Voigt of width's FWHM and eta
     Asymmetry asymmetry;
     // Far from the line (outside [near_lo, near_hi], fixed by the last
     // refresh so that no point crosses it during a solve) the divergence's
@@ -139,7 +141,8 @@ class Model {
     struct LineValue {
         double value, d_position, d_fwhm, d_eta, d_s, d_h;
     };
-    static LineValue line_value(const Line& line, double x);
+    // asymmetry false: d_s and d_h left at 0 (not wanted).
+    static LineValue line_value(const Line& line, double x, bool asymmetry = true);
     // Its value alone (the same number as line_value(...).value).
     static double line_profile(const Line& line, double x);
 
@@ -153,6 +156,25 @@ class Model {
     // widths and the divergence). Not thread-safe: called between
     // evaluations; evaluate() at any other p computes its lines itself.
     void prepare(const double* p);
+
+    // Each line's profile per unit intensity (its strength apart) at the
+    // points of its window: in runs of consecutive points (one per segment
+    // the window reaches), {first point, count}, their values in order;
+    // empty where the line is not ok.
+    struct Profile {
+        std::vector<std::pair<std::size_t, std::size_t>> runs;
+        std::vector<double> value;
+    };
+    // The lines and their profiles at p, recomputed only when a parameter
+    // the lines depend on has moved since the last call (or a refresh()):
+    // a solve that moves only intensities, scales or the background, the
+    // Le Bail partition and the R factors share them. Not thread-safe:
+    // called between evaluations; evaluate() at p uses them for the lines
+    // none of whose derivatives is wanted.
+    const std::vector<Profile>& profiles(const double* p) const;
+    const std::vector<Line>& lines(const double* p) const;
+    // Whether a line moves or changes shape with parameter q.
+    bool is_line_parameter(int q) const;
 
     // The runs of points the residuals are cut into (each within one
     // segment), and the lines each must look at.
@@ -201,9 +223,12 @@ class Model {
     // The parameters a line depends on, and the lines of the last prepare()
     // with the values it had of them (empty: none).
     std::vector<int> line_parameters_;
-    std::vector<double> prepared_at_;
-    std::vector<Line> prepared_;
+    mutable std::vector<double> prepared_at_;
+    mutable std::vector<Line> prepared_;
+    mutable std::vector<Profile> profiles_;
+    mutable bool profiles_ready_ = false; // profiles_ are those of prepared_
     bool is_prepared(const double* p) const;
+    void prepare_lines(const double* p) const;
 };
 
 } // namespace peakfit

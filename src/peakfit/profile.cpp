@@ -154,32 +154,25 @@ Width tch_width(double theta, double u, double v, double w, double x, double y) 
     return r;
 }
 
-PseudoVoigt pseudo_voigt(double dx, double fwhm, double eta) {
-    const double f2 = fwhm * fwhm, x2 = dx * dx;
-    // Lorentzian 2 fwhm / (pi (fwhm^2 + 4 x^2)).
-    const double den = f2 + 4 * x2;
-    const double lor = 2 * fwhm / (pi * den);
-    const double lor_dx = -lor * 8 * dx / den;
-    const double lor_df = 2 / pi * (4 * x2 - f2) / (den * den);
-    // Gaussian (2 sqrt(ln2 / pi) / fwhm) exp(-4 ln2 x^2 / fwhm^2).
+PvShape pv_shape(double fwhm, double eta) {
     static const double gnorm = 2 * std::sqrt(std::log(2.0) / pi);
-    const double arg = 4 * ln2 * x2 / f2;
-    // Beyond 10 FWHM the Gaussian is below 1e-120 of its peak: 0.
-    const double gau = arg < 277 ? gnorm / fwhm * std::exp(-arg) : 0;
-    const double gau_dx = -gau * 8 * ln2 * dx / f2;
-    const double gau_df = gau * (-1 / fwhm + 8 * ln2 * x2 / (f2 * fwhm));
-    return {eta * lor + (1 - eta) * gau, eta * lor_dx + (1 - eta) * gau_dx,
-            eta * lor_df + (1 - eta) * gau_df, lor - gau};
+    PvShape c;
+    c.fwhm = fwhm;
+    c.eta = eta;
+    c.f2 = fwhm * fwhm;
+    c.two_f = 2 * fwhm;
+    c.f3 = c.f2 * fwhm;
+    c.g_over_f = gnorm / fwhm;
+    c.minus_inv_f = -1 / fwhm;
+    return c;
+}
+
+PseudoVoigt pseudo_voigt(double dx, double fwhm, double eta) {
+    return pseudo_voigt(dx, pv_shape(fwhm, eta));
 }
 
 double pseudo_voigt_value(double dx, double fwhm, double eta) {
-    const double f2 = fwhm * fwhm, x2 = dx * dx;
-    const double den = f2 + 4 * x2;
-    const double lor = 2 * fwhm / (pi * den);
-    static const double gnorm = 2 * std::sqrt(std::log(2.0) / pi);
-    const double arg = 4 * ln2 * x2 / f2;
-    const double gau = arg < 277 ? gnorm / fwhm * std::exp(-arg) : 0;
-    return eta * lor + (1 - eta) * gau;
+    return pseudo_voigt_value(dx, pv_shape(fwhm, eta));
 }
 
 double fcj_extent(double two_theta_deg, double s, double h) {
