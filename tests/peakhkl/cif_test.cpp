@@ -293,7 +293,7 @@ INSTANTIATE_TEST_SUITE_P(
                 true, "note: the deck is named after the name \"Halite\" of _chemical_name_mineral",
                 "Halite F m -3 m"},
         // Atoms read without a word: a full anisotropic U, two atoms of one
-        // element 0.28 A apart, two elements sharing a site.
+        // element 0.017 A apart, two elements sharing a site.
         Snippet{"an anisotropic U given whole",
                 "data_x\n" + cubic_cell + "_space_group_IT_number 1\n" + sites +
                     "Na1 0.1 0.2 0.3 1\nloop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
@@ -302,7 +302,7 @@ INSTANTIATE_TEST_SUITE_P(
                 true, "", "x P 1"},
         Snippet{"two atoms of one element near, not at one place",
                 "data_x\n" + cubic_cell + "_space_group_IT_number 1\n" + sites + iso +
-                    "Na1 0 0 0 1 0.01\nNa2 0.05 0 0 1 0.01\n",
+                    "Na1 0 0 0 1 0.01\nNa2 0.003 0 0 1 0.01\n",
                 true, "", "x P 1"},
         Snippet{"two elements sharing one site",
                 "data_x\n" + cubic_cell + "_space_group_IT_number 1\n" + sites + iso +
