@@ -308,6 +308,15 @@ INSTANTIATE_TEST_SUITE_P(
                 "data_x\n" + cubic_cell + "_space_group_IT_number 1\n" + sites + iso +
                     "Fe1 0.1 0.2 0.3 0.5 0.01\nMg1 0.1 0.2 0.3 0.5 0.01\n",
                 true, "", "x P 1"},
+        Snippet{"a formula with a word that is no element is kept, without its blanks",
+                "data_I\n_chemical_formula_sum 'Si O2 H2O'\n" + cubic_cell +
+                    "_space_group_IT_number 225\n",
+                true, "named after the name \"SiO2H2O\" of _chemical_formula_sum",
+                "SiO2H2O F m -3 m"},
+        Snippet{"a name over two lines of a text field, one blank between its words",
+                "data_I\n_chemical_name_mineral\n;\nrock\n  salt\n;\n" + cubic_cell +
+                    "_space_group_IT_number 225\n",
+                true, "the deck is named \"rock_salt\"", "rock_salt F m -3 m"},
         Snippet{"a database code takes the common name, mended",
                 "data_52280-ICSD\n_chemical_name_common 'rock salt'\n" + cubic_cell +
                     "_space_group_IT_number 225\n",
