@@ -39,6 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Spelling{"Fm3m", "F m -3 m"},         // before 1983
                     Spelling{"I a 3 d", "I a -3 d"},      // before 1983
                     Spelling{"P 21 /m", "P 1 21/m 1"},    // blanks anywhere
+                    Spelling{"P\t21/c", "P 1 21/c 1"},    // a tab
                     Spelling{"P2_1/n", "P 1 21/n 1"},     // subscript with _
                     Spelling{"P4_{2}/mnm", "P 42/m n m"}, // subscript with _{}
                     Spelling{"P2(1)/c", "P 1 21/c 1"},    // SHELX
