@@ -39,6 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Spelling{"Fm3m", "F m -3 m"},         // before 1983
                     Spelling{"I a 3 d", "I a -3 d"},      // before 1983
                     Spelling{"P 21 /m", "P 1 21/m 1"},    // blanks anywhere
+                    Spelling{"P\t21/c", "P 1 21/c 1"},    // a tab
                     Spelling{"P2_1/n", "P 1 21/n 1"},     // subscript with _
                     Spelling{"P4_{2}/mnm", "P 42/m n m"}, // subscript with _{}
                     Spelling{"P2(1)/c", "P 1 21/c 1"},    // SHELX
@@ -78,6 +79,11 @@ const std::string centred_inversion =
     "loop_\n_space_group_symop_operation_xyz\nx,y,z\n-x,-y,-z\n"
     "x,y+1/2,z+1/2\n-x,-y+1/2,-z+1/2\nx+1/2,y,z+1/2\n-x+1/2,-y,-z+1/2\n"
     "x+1/2,y+1/2,z\n-x+1/2,-y+1/2,-z\n";
+
+// An atom-site loop: label, x, y, z, occupancy (and with iso, U_iso).
+const std::string sites = "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+                          "_atom_site_fract_z\n_atom_site_occupancy\n";
+const std::string iso = "_atom_site_U_iso_or_equiv\n";
 
 // One CIF text, and what peakhkl makes of it: a deck whose first line
 // begins with name and a warning or note holding message, or a refusal
@@ -282,6 +288,36 @@ INSTANTIATE_TEST_SUITE_P(
                 "data_I\n_chemical_name_common ?\n_chemical_formula_sum 'Na Cl'\n" + cubic_cell +
                     "_space_group_IT_number 225\n",
                 true, "named after the name \"NaCl\" of _chemical_formula_sum", "NaCl F m -3 m"},
+        Snippet{"a database code after its name takes the mineral's name",
+                "data_ICSD-52280\n_chemical_name_mineral Halite\n" + cubic_cell +
+                    "_space_group_IT_number 225\n",
+                true, "note: the deck is named after the name \"Halite\" of _chemical_name_mineral",
+                "Halite F m -3 m"},
+        // Atoms read without a word: a full anisotropic U, two atoms of one
+        // element 0.017 A apart, two elements sharing a site.
+        Snippet{"an anisotropic U given whole",
+                "data_x\n" + cubic_cell + "_space_group_IT_number 1\n" + sites +
+                    "Na1 0.1 0.2 0.3 1\nloop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                    "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n_atom_site_aniso_U_12\n"
+                    "_atom_site_aniso_U_13\n_atom_site_aniso_U_23\nNa1 0.01 0.02 0.03 0 0 0\n",
+                true, "", "x P 1"},
+        Snippet{"two atoms of one element near, not at one place",
+                "data_x\n" + cubic_cell + "_space_group_IT_number 1\n" + sites + iso +
+                    "Na1 0 0 0 1 0.01\nNa2 0.003 0 0 1 0.01\n",
+                true, "", "x P 1"},
+        Snippet{"two elements sharing one site",
+                "data_x\n" + cubic_cell + "_space_group_IT_number 1\n" + sites + iso +
+                    "Fe1 0.1 0.2 0.3 0.5 0.01\nMg1 0.1 0.2 0.3 0.5 0.01\n",
+                true, "", "x P 1"},
+        Snippet{"a formula with a word that is no element is kept, without its blanks",
+                "data_I\n_chemical_formula_sum 'Si O2 H2O'\n" + cubic_cell +
+                    "_space_group_IT_number 225\n",
+                true, "named after the name \"SiO2H2O\" of _chemical_formula_sum",
+                "SiO2H2O F m -3 m"},
+        Snippet{"a name over two lines of a text field, one blank between its words",
+                "data_I\n_chemical_name_mineral\n;\nrock\n  salt\n;\n" + cubic_cell +
+                    "_space_group_IT_number 225\n",
+                true, "the deck is named \"rock_salt\"", "rock_salt F m -3 m"},
         Snippet{"a database code takes the common name, mended",
                 "data_52280-ICSD\n_chemical_name_common 'rock salt'\n" + cubic_cell +
                     "_space_group_IT_number 225\n",

@@ -233,6 +233,7 @@ INSTANTIATE_TEST_SUITE_P(Settings, Symbols,
                                          SymbolCase{"P21/c", monoclinic, "P 1 21/c 1"},
                                          SymbolCase{"P 1 21/c 1", monoclinic, "P 1 21/c 1"},
                                          SymbolCase{"hall:-P 2ybc", monoclinic, "P 1 21/c 1"},
+                                         SymbolCase{"HALL:-P 2ybc", monoclinic, "P 1 21/c 1"},
                                          SymbolCase{"14", monoclinic, "P 1 21/c 1"},
                                          SymbolCase{"Fm-3m", cubic, "F m -3 m"},
                                          SymbolCase{"225", cubic, "F m -3 m"},
@@ -588,21 +589,45 @@ TEST(Strengths, AreDashesWithoutAtoms) {
     }
 }
 
+// At 0 every reflection is kept, at 100 the strongest itself.
 TEST(Strengths, MinIntensityLeavesTheWeakAllowedOnesOut) {
-    Outcome all, strong;
+    Outcome all;
     const auto every = rows_of(table_of({EXAMPLES_DIR "/silicon.cif", "--wave", "CuKa"}, &all));
-    const auto kept = rows_of(table_of(
-        {EXAMPLES_DIR "/silicon.cif", "--wave", "CuKa", "--min-intensity", "20"}, &strong));
-    ASSERT_EQ(strong.status, 0) << strong.err;
-    std::size_t expected = 0;
-    for (const auto& row : every) expected += row[6] == "1" || std::stod(row[8]) >= 20;
-    EXPECT_EQ(kept.size(), expected);
-    EXPECT_LT(kept.size(), every.size());
-    for (const auto& row : kept) EXPECT_TRUE(row[6] == "1" || std::stod(row[8]) >= 20) << row[8];
-    // The deck holds the same reflections as the table.
-    std::size_t line4 = 0;
-    for (int n = 0; n < 3; ++n) line4 = strong.out.find('\n', line4) + 1;
-    EXPECT_EQ(std::stoul(strong.out.substr(line4)), kept.size());
+    for (const std::string text : {"0", "20", "100"}) {
+        const double pct = std::stod(text);
+        Outcome strong;
+        const auto kept = rows_of(table_of(
+            {EXAMPLES_DIR "/silicon.cif", "--wave", "CuKa", "--min-intensity", text}, &strong));
+        ASSERT_EQ(strong.status, 0) << strong.err;
+        std::size_t expected = 0, allowed = 0;
+        for (const auto& row : every) expected += row[6] == "1" || std::stod(row[8]) >= pct;
+        for (const auto& row : kept) allowed += row[6] == "0";
+        EXPECT_EQ(kept.size(), expected) << pct;
+        if (pct > 0) EXPECT_LT(kept.size(), every.size());
+        EXPECT_GE(allowed, 1u) << pct;
+        for (const auto& row : kept)
+            EXPECT_TRUE(row[6] == "1" || std::stod(row[8]) >= pct) << row[8];
+        // The deck holds the same reflections as the table.
+        std::size_t line4 = 0;
+        for (int n = 0; n < 3; ++n) line4 = strong.out.find('\n', line4) + 1;
+        EXPECT_EQ(std::stoul(strong.out.substr(line4)), kept.size());
+    }
+}
+
+// Reflections past 2theta 180 (a d limit below half the wavelength) have
+// 2theta -1 and no intensity: "-", never "nan".
+TEST(Strengths, ReflectionsWithoutATwoThetaHaveNoIntensity) {
+    Outcome o;
+    const auto rows =
+        rows_of(table_of({EXAMPLES_DIR "/silicon.cif", "--wave", "CuKa1", "--d-min", "0.7"}, &o));
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::size_t beyond = 0;
+    for (const auto& row : rows) {
+        if (row[4] != "-1") continue;
+        ++beyond;
+        EXPECT_EQ(row[8], "-") << row[0] << row[1] << row[2];
+    }
+    EXPECT_GT(beyond, 0u);
 }
 
 // --no-deck writes the table only, beyond the deck's 5000 reflections; the
@@ -714,6 +739,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     ":16: warning: _atom_site_U_iso_or_equiv of Na1: \"-0.001(2)\" negative within "
                     "three uncertainties; taken as 0"},
+        WarningCase{"a negative U within three uncertainties, not within one",
+                    typed_loop + "Na1 Na 0 0 0 -0.005(2)\nCl1 Cl 0.5 0.5 0.5 0.01\n",
+                    {},
+                    "\"-0.005(2)\" negative within three uncertainties; taken as 0"},
         WarningCase{"a negative U above -0.01 without an uncertainty",
                     typed_loop + "Na1 Na 0 0 0 -0.004\nCl1 Cl 0.5 0.5 0.5 0.01\n",
                     {},
@@ -749,6 +778,10 @@ INSTANTIATE_TEST_SUITE_P(
                     occupancy_loop + "Na1 Na 0 0 0 1.00002\nCl1 Cl 0.5 0.5 0.5 1\n",
                     {},
                     "\"1.00002\" outside 0 to 1 within 0.01; taken as 1"},
+        WarningCase{"a quoted label, at its own line",
+                    typed_loop + "'Na1' Na 0 0 0 0.01\n\"Cl1\" Cl 0.5 0.5 0.5 -0.004\n",
+                    {},
+                    ":17: warning: _atom_site_U_iso_or_equiv of Cl1: \"-0.004\" negative"},
         WarningCase{"a label given twice",
                     typed_loop + "Na1 Na 0 0 0 0.01\nNa1 Cl 0.5 0.5 0.5 0.01\n",
                     {},
@@ -756,6 +789,12 @@ INSTANTIATE_TEST_SUITE_P(
         WarningCase{"two atoms of one element at one place",
                     typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\n"
                                  "Na2 Na 0.5 0.5 0 0.01\n",
+                    {},
+                    ":18: warning: _atom_site_label of Na2: an atom of the same element as Na1 "
+                    "("},
+        WarningCase{"two atoms of one element at one place across the cell's edge",
+                    typed_loop + "Na1 Na 0.9995 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\n"
+                                 "Na2 Na 0 0 0 0.01\n",
                     {},
                     ":18: warning: _atom_site_label of Na2: an atom of the same element as Na1 "
                     "("},
@@ -809,6 +848,13 @@ INSTANTIATE_TEST_SUITE_P(
                  typed_loop + "Na1 Na 0 0 0 0.01\nCl1 Cl 0.5 0.5 0.5 0.01\nQ1 Q 0.1 0.2 0.3 0\n",
                  "_atom_site_label of Q1: expected an atom of a known element, found a dummy or "
                  "unknown atom \"Q\""},
+        CostCase{"an atom the CIF flags as a dummy",
+                 "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n"
+                 "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_U_iso_or_equiv\n"
+                 "_atom_site_calc_flag\nNa1 Na 0 0 0 0.01 d\nCl1 Cl 0.5 0.5 0.5 0.01 d\n"
+                 "C9 C 0.1 0.2 0.3 0.01 dum\n",
+                 ":19: warning: _atom_site_label of C9: expected an atom of a known element, found "
+                 "a dummy or unknown atom \"C\""},
         CostCase{"an impossible occupancy",
                  occupancy_loop + "Na1 Na 0 0 0 100(1000)\nCl1 Cl 0.5 0.5 0.5 1\n",
                  ":16: warning: _atom_site_occupancy of Na1: expected an occupancy from 0 to 1"}));

@@ -179,6 +179,12 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"--no-deck without --table",
                 with_cell({"--sg", "225", "--wave", "1.54", "--no-deck"}),
                 "--no-deck: expected --table FILE to write the list to, found no --table"},
+        Refusal{"a --block with an escape, shown as \\xNN",
+                {EXAMPLES_DIR "/quartz.cif", "--block", "\x1b[2J", "--wave", "1.54"},
+                "expected a data block named \"\\x1B[2J\""},
+        Refusal{"R -3 m on axes whose angles differ by 0.05 degrees",
+                {"--cell", "5", "5", "5", "60", "60.05", "60", "--sg", "R -3 m", "--wave", "1.54"},
+                "--cell: expected a cell with the symmetry of R -3 m:H"},
         Refusal{"a symbol with a character left unread, with close names",
                 with_cell({"--sg", "P 21/c\u00a0", "--wave", "1.54"}),
                 "found \"P 21/c\u00a0\" (did you mean "},
@@ -231,6 +237,12 @@ INSTANTIATE_TEST_SUITE_P(
                 {cif_file("bad_hm", "data_x\n" + cell + "_symmetry_space_group_name_H-M 'Q 7'\n"),
                  "--wave", "1.54"},
                 "bad_hm.cif:8: _symmetry_space_group_name_H-M: expected a space-group symbol"},
+        Refusal{"no source of the group can be read: the most trusted is named",
+                {cif_file("bad_both", "data_x\n" + cell +
+                                          "_symmetry_space_group_name_H-M 'Q 7'\n"
+                                          "_space_group_IT_number 999\n"),
+                 "--wave", "1.54"},
+                "bad_both.cif:8: _symmetry_space_group_name_H-M: expected a space-group symbol"},
         Refusal{"a cell without the group's symmetry",
                 {cif_file("tetragonal", "data_x\n_cell_length_a 4\n_cell_length_b 4.2\n"
                                         "_cell_length_c 6\n_cell_angle_alpha 90\n"
@@ -266,6 +278,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "--wave", "1.54", "--strict"},
                 "xyz.cif:17: _atom_site_fract_y of Cl1: expected a fractional coordinate "
                 "(--strict), found \"half\""},
+        Refusal{"a coordinate written as a fraction over 0",
+                {cif_file("over0", atoms("Na1 Na 0 1/0 0 1 0.01\n")), "--wave", "1.54", "--strict"},
+                "_atom_site_fract_y of Na1: expected a fractional coordinate (--strict), found "
+                "\"1/0\""},
         Refusal{
             "a coordinate left unknown",
             {cif_file("unknown_y", atoms("Na1 Na 0 ? 0 1 0.01\n")), "--wave", "1.54", "--strict"},
@@ -289,6 +305,16 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"a negative U_iso beyond three uncertainties",
                 {cif_file("u", atoms("Na1 Na 0 0 0 1 -0.05(1)\n")), "--wave", "1.54", "--strict"},
                 "u.cif:16: _atom_site_U_iso_or_equiv of Na1: expected a displacement of 0 or "
+                "more"},
+        // B's uncertainty is turned into U's with its value.
+        Refusal{"a negative B_iso beyond three uncertainties",
+                {cif_file("b", "data_x\n" + cell +
+                                   "loop_\n_atom_site_label\n_atom_site_fract_x\n"
+                                   "_atom_site_fract_y\n_atom_site_fract_z\n"
+                                   "_atom_site_B_iso_or_equiv\nNa1 0 0 0 -2.0(1)\n"
+                                   "_space_group_IT_number 225\n"),
+                 "--wave", "1.54", "--strict"},
+                "b.cif:14: _atom_site_B_iso_or_equiv of Na1: expected a displacement of 0 or "
                 "more"},
         Refusal{"a negative U_iso beyond -0.01 without an uncertainty",
                 {cif_file("u2", atoms("Na1 Na 0 0 0 1 -0.011\n")), "--wave", "1.54", "--strict"},
@@ -334,6 +360,18 @@ INSTANTIATE_TEST_SUITE_P(
                                            "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
                                            "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
                                            "_atom_site_aniso_U_23\nNa1 0.01 -0.01 -0.01 0 0 0\n"),
+                 "--wave", "1.54", "--strict"},
+                "expected an anisotropic displacement that is positive definite (--strict)"},
+        // Its first two leading minors are above 0: the third tells.
+        Refusal{"an anisotropic U with one negative principal value",
+                {cif_file("aniso_one", "data_x\n" + cell +
+                                           "loop_\n_atom_site_label\n_atom_site_fract_x\n"
+                                           "_atom_site_fract_y\n_atom_site_fract_z\n"
+                                           "Na1 0.1 0.2 0.3\n_space_group_IT_number 1\n" +
+                                           "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
+                                           "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
+                                           "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+                                           "_atom_site_aniso_U_23\nNa1 0.01 0.01 -0.01 0 0 0\n"),
                  "--wave", "1.54", "--strict"},
                 "expected an anisotropic displacement that is positive definite (--strict)"},
         Refusal{"an anisotropic U with . where the site's symmetry does not make it 0",
@@ -428,6 +466,30 @@ TEST(Refuses, ANamedPipe) {
     EXPECT_NE(o.err.find(": expected a regular file (a CIF is read whole, once), found a pipe"),
               std::string::npos)
         << o.err;
+}
+
+// A --table that is a symbolic link to the CIF is refused, the CIF kept.
+TEST(Refuses, ATableThroughALinkToItsCif) {
+    const std::string dir = testing::TempDir() + "peakhkl_link_" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    const std::string text = "data_x\n" + cell +
+                             "_space_group_IT_number 225\nloop_\n_atom_site_label\n"
+                             "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n"
+                             "_atom_site_U_iso_or_equiv\nNa1 0 0 0 0.01\n";
+    std::ofstream(dir + "/mine.cif") << text;
+    ASSERT_EQ(symlink("mine.cif", (dir + "/table.tsv").c_str()), 0);
+    const Outcome o = run({dir + "/mine.cif", "--wave", "1.54", "--table", dir + "/table.tsv"});
+    std::ifstream in(dir + "/mine.cif");
+    const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::remove((dir + "/table.tsv").c_str());
+    std::remove((dir + "/mine.cif").c_str());
+    rmdir(dir.c_str());
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out, "");
+    EXPECT_NE(o.err.find("--table: expected a file other than the CIF it is made from"),
+              std::string::npos)
+        << o.err;
+    EXPECT_EQ(after, text);
 }
 
 // The number one unit of the last digit of text above it (up) or below it.
