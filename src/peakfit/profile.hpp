@@ -46,33 +46,35 @@ struct PvShape {
     double minus_inv_f = -1; // -1 / fwhm
 };
 PvShape pv_shape(double fwhm, double eta);
-inline PseudoVoigt pseudo_voigt(double dx, const PvShape& c) {
+// The two parts at dx, shared by the value and the derivatives: the
+// Lorentzian 2 fwhm / (pi (fwhm^2 + 4 x^2)) and the Gaussian
+// (2 sqrt(ln2 / pi) / fwhm) exp(-4 ln2 x^2 / fwhm^2), which beyond 10 FWHM
+// is below 1e-120 of its peak and taken as 0.
+struct PvParts {
+    double x2, den, lor, gau;
+};
+inline PvParts pv_parts(double dx, const PvShape& c) {
     constexpr double pi = 3.14159265358979323846;
     constexpr double ln2 = 0.693147180559945309417;
     const double x2 = dx * dx;
-    // Lorentzian 2 fwhm / (pi (fwhm^2 + 4 x^2)).
     const double den = c.f2 + 4 * x2;
-    const double lor = c.two_f / (pi * den);
+    const double arg = 4 * ln2 * x2 / c.f2;
+    return {x2, den, c.two_f / (pi * den), arg < 277 ? c.g_over_f * std::exp(-arg) : 0};
+}
+inline PseudoVoigt pseudo_voigt(double dx, const PvShape& c) {
+    constexpr double pi = 3.14159265358979323846;
+    constexpr double ln2 = 0.693147180559945309417;
+    const auto [x2, den, lor, gau] = pv_parts(dx, c);
     const double lor_dx = -lor * 8 * dx / den;
     const double lor_df = 2 / pi * (4 * x2 - c.f2) / (den * den);
-    // Gaussian (2 sqrt(ln2 / pi) / fwhm) exp(-4 ln2 x^2 / fwhm^2); beyond 10
-    // FWHM below 1e-120 of its peak: 0.
-    const double arg = 4 * ln2 * x2 / c.f2;
-    const double gau = arg < 277 ? c.g_over_f * std::exp(-arg) : 0;
     const double gau_dx = -gau * 8 * ln2 * dx / c.f2;
     const double gau_df = gau * (c.minus_inv_f + 8 * ln2 * x2 / c.f3);
     return {c.eta * lor + (1 - c.eta) * gau, c.eta * lor_dx + (1 - c.eta) * gau_dx,
             c.eta * lor_df + (1 - c.eta) * gau_df, lor - gau};
 }
 inline double pseudo_voigt_value(double dx, const PvShape& c) {
-    constexpr double pi = 3.14159265358979323846;
-    constexpr double ln2 = 0.693147180559945309417;
-    const double x2 = dx * dx;
-    const double den = c.f2 + 4 * x2;
-    const double lor = c.two_f / (pi * den);
-    const double arg = 4 * ln2 * x2 / c.f2;
-    const double gau = arg < 277 ? c.g_over_f * std::exp(-arg) : 0;
-    return c.eta * lor + (1 - c.eta) * gau;
+    const PvParts p = pv_parts(dx, c);
+    return c.eta * p.lor + (1 - c.eta) * p.gau;
 }
 
 // The axial divergence of Finger, Cox & Jephcoat (1994) as a weighted sum of

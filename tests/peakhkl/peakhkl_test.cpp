@@ -603,7 +603,9 @@ TEST(Strengths, MinIntensityLeavesTheWeakAllowedOnesOut) {
         for (const auto& row : every) expected += row[6] == "1" || std::stod(row[8]) >= pct;
         for (const auto& row : kept) allowed += row[6] == "0";
         EXPECT_EQ(kept.size(), expected) << pct;
-        if (pct > 0) EXPECT_LT(kept.size(), every.size());
+        if (pct > 0) {
+            EXPECT_LT(kept.size(), every.size());
+        }
         EXPECT_GE(allowed, 1u) << pct;
         for (const auto& row : kept)
             EXPECT_TRUE(row[6] == "1" || std::stod(row[8]) >= pct) << row[8];
