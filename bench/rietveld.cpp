@@ -50,6 +50,8 @@ int main(int argc, char** argv) {
         start_values(m);
         RefineOptions o;
         o.displacement = true;
+        if (run == 0)
+            o.say = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
         const RefineResult r = refine(m, o);
         const Amounts a = amounts(m, r, {});
         seconds.push_back(
