@@ -63,6 +63,24 @@ std::string atoms(const std::string& rows) {
            rows + "_space_group_IT_number 225\n";
 }
 
+// Na1's anisotropic U written as values (U11 U22 U33 U12 U13 U23; the
+// row on the loop's eighth line).
+std::string aniso_loop(const std::string& values) {
+    return "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n_atom_site_aniso_U_22\n"
+           "_atom_site_aniso_U_33\n_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
+           "_atom_site_aniso_U_23\nNa1 " +
+           values + "\n";
+}
+
+// A CIF of P 1 with one Na at a general position and its anisotropic U
+// (the row on line 23).
+std::string aniso(const std::string& values) {
+    return "data_x\n" + cell +
+           "loop_\n_atom_site_label\n_atom_site_fract_x\n_atom_site_fract_y\n"
+           "_atom_site_fract_z\nNa1 0.1 0.2 0.3\n_space_group_IT_number 1\n" +
+           aniso_loop(values);
+}
+
 std::vector<std::string> with_cell(std::vector<std::string> args) {
     std::vector<std::string> all{"--cell", "5.64", "5.64", "5.64", "90", "90", "90"};
     all.insert(all.end(), args.begin(), args.end());
@@ -319,73 +337,39 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"a negative U_iso beyond -0.01 without an uncertainty",
                 {cif_file("u2", atoms("Na1 Na 0 0 0 1 -0.011\n")), "--wave", "1.54", "--strict"},
                 "found \"-0.011\""},
-        Refusal{"an anisotropic U that is not a number",
-                {cif_file("aniso", atoms("Na1 Na 0 0 0 1 0.01\n") +
-                                       "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
-                                       "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
-                                       "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
-                                       "_atom_site_aniso_U_23\nNa1 0.01 0.01 x 0 0 0\n"),
-                 "--wave", "1.54", "--strict"},
-                "_atom_site_aniso_U_33 of Na1: expected a number (--strict), found \"x\""},
+        Refusal{
+            "an anisotropic U that is not a number",
+            {cif_file("aniso", atoms("Na1 Na 0 0 0 1 0.01\n") + aniso_loop("0.01 0.01 x 0 0 0")),
+             "--wave", "1.54", "--strict"},
+            "_atom_site_aniso_U_33 of Na1: expected a number (--strict), found \"x\""},
         Refusal{
             "an anisotropic U given in part",
-            {cif_file("aniso_part", atoms("Na1 Na 0 0 0 1 0.01\n") +
-                                        "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
-                                        "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
-                                        "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
-                                        "_atom_site_aniso_U_23\nNa1 0.01 0.01 . 0 0 0\n"),
+            {cif_file("aniso_part",
+                      atoms("Na1 Na 0 0 0 1 0.01\n") + aniso_loop("0.01 0.01 . 0 0 0")),
              "--wave", "1.54", "--strict"},
             ":26: _atom_site_aniso_U_11 of Na1: expected all six of U11 ... U23 (--strict), found "
             "\"0.01 0.01 . 0 0 0\""},
-        Refusal{"an anisotropic U that is not positive definite",
-                {cif_file("aniso_pd", "data_x\n" + cell +
-                                          "loop_\n_atom_site_label\n_atom_site_fract_x\n"
-                                          "_atom_site_fract_y\n_atom_site_fract_z\n"
-                                          "Na1 0.1 0.2 0.3\n_space_group_IT_number 1\n" +
-                                          "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
-                                          "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
-                                          "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
-                                          "_atom_site_aniso_U_23\nNa1 0.01 0.01 0.01 0.02 0 0\n"),
-                 "--wave", "1.54", "--strict"},
-                "aniso_pd.cif:23: _atom_site_aniso_U_11 of Na1: expected an anisotropic "
-                "displacement that is positive definite (--strict), found \"0.01 0.01 0.01 0.02 0 "
-                "0\""},
+        Refusal{
+            "an anisotropic U that is not positive definite",
+            {cif_file("aniso_pd", aniso("0.01 0.01 0.01 0.02 0 0")), "--wave", "1.54", "--strict"},
+            "aniso_pd.cif:23: _atom_site_aniso_U_11 of Na1: expected an anisotropic "
+            "displacement that is positive definite (--strict), found \"0.01 0.01 0.01 0.02 0 "
+            "0\""},
         // Its determinant is above 0: the second leading minor tells.
-        Refusal{"an anisotropic U with two negative principal values",
-                {cif_file("aniso_two", "data_x\n" + cell +
-                                           "loop_\n_atom_site_label\n_atom_site_fract_x\n"
-                                           "_atom_site_fract_y\n_atom_site_fract_z\n"
-                                           "Na1 0.1 0.2 0.3\n_space_group_IT_number 1\n" +
-                                           "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
-                                           "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
-                                           "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
-                                           "_atom_site_aniso_U_23\nNa1 0.01 -0.01 -0.01 0 0 0\n"),
-                 "--wave", "1.54", "--strict"},
-                "expected an anisotropic displacement that is positive definite (--strict)"},
+        Refusal{
+            "an anisotropic U with two negative principal values",
+            {cif_file("aniso_two", aniso("0.01 -0.01 -0.01 0 0 0")), "--wave", "1.54", "--strict"},
+            "expected an anisotropic displacement that is positive definite (--strict)"},
         // Its first two leading minors are above 0: the third tells.
-        Refusal{"an anisotropic U with one negative principal value",
-                {cif_file("aniso_one", "data_x\n" + cell +
-                                           "loop_\n_atom_site_label\n_atom_site_fract_x\n"
-                                           "_atom_site_fract_y\n_atom_site_fract_z\n"
-                                           "Na1 0.1 0.2 0.3\n_space_group_IT_number 1\n" +
-                                           "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
-                                           "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
-                                           "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
-                                           "_atom_site_aniso_U_23\nNa1 0.01 0.01 -0.01 0 0 0\n"),
-                 "--wave", "1.54", "--strict"},
-                "expected an anisotropic displacement that is positive definite (--strict)"},
-        Refusal{"an anisotropic U with . where the site's symmetry does not make it 0",
-                {cif_file("aniso_dot", "data_x\n" + cell +
-                                           "loop_\n_atom_site_label\n_atom_site_fract_x\n"
-                                           "_atom_site_fract_y\n_atom_site_fract_z\n"
-                                           "Na1 0.1 0.2 0.3\n_space_group_IT_number 1\n" +
-                                           "loop_\n_atom_site_aniso_label\n_atom_site_aniso_U_11\n"
-                                           "_atom_site_aniso_U_22\n_atom_site_aniso_U_33\n"
-                                           "_atom_site_aniso_U_12\n_atom_site_aniso_U_13\n"
-                                           "_atom_site_aniso_U_23\nNa1 0.01 0.02 0.03 . . .\n"),
-                 "--wave", "1.54", "--strict"},
-                "_atom_site_aniso_U_11 of Na1: expected all six of U11 ... U23 (--strict), found "
-                "\"0.01 0.02 0.03 . . .\""},
+        Refusal{
+            "an anisotropic U with one negative principal value",
+            {cif_file("aniso_one", aniso("0.01 0.01 -0.01 0 0 0")), "--wave", "1.54", "--strict"},
+            "expected an anisotropic displacement that is positive definite (--strict)"},
+        Refusal{
+            "an anisotropic U with . where the site's symmetry does not make it 0",
+            {cif_file("aniso_dot", aniso("0.01 0.02 0.03 . . .")), "--wave", "1.54", "--strict"},
+            "_atom_site_aniso_U_11 of Na1: expected all six of U11 ... U23 (--strict), found "
+            "\"0.01 0.02 0.03 . . .\""},
         // 2 pi h x overflows: the phase, and F, are no numbers.
         Refusal{"a coordinate that makes |F|^2 not finite",
                 {cif_file("inf", atoms("Na1 Na 0 0 0 1 0.01\nCl1 Cl 1e308 0.5 0.5 1 0.01\n")),
