@@ -1,6 +1,7 @@
 #include "peakfit/metric.hpp"
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace peakfit {
@@ -136,7 +137,14 @@ CellWithEsd cell_with_esd(const Constraint& constraint, const std::vector<double
         up[i] += h;
         down[i] -= h;
         const auto vu = values(up), vd = values(down);
-        for (int k = 0; k < 7; ++k) jac(k, i) = (vu[k] - vd[k]) / (2 * h);
+        // A quantity the symmetry fixes (90 or 120 degrees) does not move:
+        // its difference is round-off, a thousand ulps at most, and is 0.
+        for (int k = 0; k < 7; ++k) {
+            const double diff = vu[k] - vd[k];
+            const double noise = 1e3 * std::numeric_limits<double>::epsilon() *
+                                 std::max(std::abs(out.value[k]), 1.0);
+            jac(k, i) = std::abs(diff) <= noise ? 0 : diff / (2 * h);
+        }
     }
     const Eigen::MatrixXd c = jac * covariance * jac.transpose();
     for (int k = 0; k < 7; ++k) out.esd[k] = std::sqrt(std::max(c(k, k), 0.0));

@@ -68,6 +68,18 @@ TEST(Metric, ConstraintKeepsTheCrystalSystem) {
         // The cell of the metric: back to the cell.
         const auto back = cell_of_metric(metric_of_cell(row.cell));
         for (int j = 0; j < 6; ++j) EXPECT_NEAR(back[j], row.cell[j], 1e-9);
+        // Standard uncertainties: none for an angle the system fixes (the
+        // summary prints it plain, the json's esd is null), some for the rest.
+        const std::vector<double> q = k.parameters(metric_of_cell(row.cell));
+        const Eigen::MatrixXd cov = 1e-12 * Eigen::MatrixXd::Identity(k.free(), k.free());
+        const CellWithEsd e = cell_with_esd(k, q, cov);
+        for (int j = 0; j < 6; ++j) {
+            const bool fixed = j >= 3 && (row.cell[j] == 90 || row.cell[j] == 120);
+            if (fixed)
+                EXPECT_EQ(e.esd[j], 0) << j;
+            else
+                EXPECT_GT(e.esd[j], 1e-9) << j;
+        }
     }
 }
 
