@@ -42,10 +42,7 @@ class Cli : public ::testing::Test {
                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir);
         fs::create_directories(dir);
-        Instrument in;
-        in.alpha1 = 1.5405929;
-        in.alpha2 = 1.5444274;
-        in.background_terms = 2;
+        Instrument in = test::copper(2);
         Data d = test::grid(20, 90, 0.02);
         const auto c = test::crystal({5.4311, 5.4311, 5.4311, 90, 90, 90}, "Fd-3m");
         Model m(d, in, {make_phase("si", c, Mode::lebail, d, in)});

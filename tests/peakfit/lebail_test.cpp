@@ -12,10 +12,7 @@ namespace peakfit {
 namespace {
 
 TEST(LeBail, PartitionRecoversTheIntensitiesOfANoiseFreePattern) {
-    Instrument in;
-    in.alpha1 = 1.5405929;
-    in.alpha2 = 1.5444274;
-    in.background_terms = 2;
+    Instrument in = test::copper(2);
     Data d = test::grid(20, 80, 0.01);
     const auto c = test::crystal({5.70, 7.61, 5.43, 90, 90, 90}, "Pnma");
     Model truth(d, in, {make_phase("x", c, Mode::lebail, d, in)});

@@ -21,10 +21,7 @@ using test::grid;
 // lines, the axial divergence, a displacement and a zero, the 1/2theta
 // background: every kind of column.
 Model rich_model() {
-    Instrument in;
-    in.alpha1 = 1.5405929;
-    in.alpha2 = 1.5444274;
-    in.background_terms = 4;
+    Instrument in = test::copper(4);
     in.inverse_term = true;
     in.beam.monochromator = 26.6;
     Data d = grid(20, 60, 0.01);

@@ -33,10 +33,7 @@ const Row rows[] = {
 };
 
 Instrument lab() {
-    Instrument in;
-    in.alpha1 = 1.5405929;
-    in.alpha2 = 1.5444274;
-    in.background_terms = 4;
+    Instrument in = test::copper(4);
     return in;
 }
 

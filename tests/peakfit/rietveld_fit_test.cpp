@@ -31,11 +31,8 @@ peakhkl::CifCrystal cif(const std::string& name) {
 }
 
 Instrument cu_kalpha() {
-    Instrument in;
-    in.alpha1 = 1.5405929;
-    in.alpha2 = 1.5444274;
+    Instrument in = test::copper(6);
     in.beam.monochromator = 26.6;
-    in.background_terms = 6;
     return in;
 }
 

@@ -5,6 +5,7 @@
 #include "peakfit/phase.hpp"
 
 #include "peakhkl/crystal.hpp"
+#include "peakhkl/wavelengths.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +14,16 @@
 #include <vector>
 
 namespace peakfit::test {
+
+// A laboratory copper tube: Kalpha1 and Kalpha2 as peakhkl names them, and
+// a background of this many terms.
+inline Instrument copper(int background_terms) {
+    Instrument in;
+    in.alpha1 = *peakhkl::named_line("CuKa1");
+    in.alpha2 = *peakhkl::named_line("CuKa2");
+    in.background_terms = background_terms;
+    return in;
+}
 
 inline peakhkl::Crystal crystal(const peakhkl::CellValues& cell, const std::string& sg) {
     return peakhkl::make_crystal(cell, peakhkl::symmetry_from_symbol(sg, cell, "--sg"), "--cell");
