@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -38,6 +39,24 @@ struct TempCif {
     }
     ~TempCif() { std::remove(path.c_str()); }
 };
+
+// A CIF's text: the cell (a b c alpha beta gamma), the space group, and the
+// atom rows (label, type, x y z, occupancy, U_iso).
+std::string cif_text(const std::string& cell, const std::string& group, const std::string& rows) {
+    std::istringstream in(cell);
+    std::string text = "data_x\n";
+    for (const char* tag :
+         {"length_a", "length_b", "length_c", "angle_alpha", "angle_beta", "angle_gamma"}) {
+        std::string v;
+        in >> v;
+        text += std::string("_cell_") + tag + " " + v + "\n";
+    }
+    return text + "_symmetry_space_group_name_H-M '" + group +
+           "'\nloop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n"
+           "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_occupancy\n"
+           "_atom_site_U_iso_or_equiv\n" +
+           rows;
+}
 
 // Textbook contents of a cell: 6 Al2O3 in corundum (Z M = 6 x 101.961),
 // 4 CaF2, 2 ZnO, 1 Mg(OH)2, with IUPAC's atomic weights.
@@ -73,69 +92,19 @@ TEST(CellContents, TextbookPhases) {
 // F m -3 m (4 images in the cell) is 3.6 atoms, not 0.9 x 192 operations;
 // a general position of P -1 is 2 images.
 TEST(CellContents, ChemicalOccupancyOnSpecialAndGeneralPositions) {
-    const TempCif nacl(R"(data_x
-_cell_length_a 5.64
-_cell_length_b 5.64
-_cell_length_c 5.64
-_cell_angle_alpha 90
-_cell_angle_beta 90
-_cell_angle_gamma 90
-_symmetry_space_group_name_H-M 'F m -3 m'
-loop_
-_atom_site_label
-_atom_site_type_symbol
-_atom_site_fract_x
-_atom_site_fract_y
-_atom_site_fract_z
-_atom_site_occupancy
-_atom_site_U_iso_or_equiv
-Na1 Na 0 0 0 0.9 0.01
-Cl1 Cl 0.5 0.5 0.5 1 0.01
-)");
+    const TempCif nacl(cif_text("5.64 5.64 5.64 90 90 90", "F m -3 m",
+                                "Na1 Na 0 0 0 0.9 0.01\nCl1 Cl 0.5 0.5 0.5 1 0.01\n"));
     const peakhkl::CifCrystal x = peakhkl::read_cif(nacl.path, "");
     EXPECT_EQ(peakfit::formula(peakfit::cell_contents(x.crystal, x.atoms.sites)), "Na3.6 Cl4");
 
-    const TempCif triclinic(R"(data_x
-_cell_length_a 5
-_cell_length_b 6
-_cell_length_c 7
-_cell_angle_alpha 80
-_cell_angle_beta 85
-_cell_angle_gamma 95
-_symmetry_space_group_name_H-M 'P -1'
-loop_
-_atom_site_label
-_atom_site_type_symbol
-_atom_site_fract_x
-_atom_site_fract_y
-_atom_site_fract_z
-_atom_site_occupancy
-_atom_site_U_iso_or_equiv
-Fe1 Fe 0.1 0.2 0.3 0.25 0.01
-Fe2 Fe 0.5 0.5 0.5 1 0.01
-)");
+    const TempCif triclinic(cif_text("5 6 7 80 85 95", "P -1",
+                                     "Fe1 Fe 0.1 0.2 0.3 0.25 0.01\nFe2 Fe 0.5 0.5 0.5 1 0.01\n"));
     const peakhkl::CifCrystal t = peakhkl::read_cif(triclinic.path, "");
     EXPECT_EQ(peakfit::formula(peakfit::cell_contents(t.crystal, t.atoms.sites)), "Fe1.5");
 }
 
 TEST(CellContents, AtomWithoutMassRefusedByName) {
-    const TempCif dummy(R"(data_x
-_cell_length_a 5
-_cell_length_b 5
-_cell_length_c 5
-_cell_angle_alpha 90
-_cell_angle_beta 90
-_cell_angle_gamma 90
-_symmetry_space_group_name_H-M 'P 1'
-loop_
-_atom_site_label
-_atom_site_type_symbol
-_atom_site_fract_x
-_atom_site_fract_y
-_atom_site_fract_z
-_atom_site_U_iso_or_equiv
-Q1 Q 0 0 0 0.01
-)");
+    const TempCif dummy(cif_text("5 5 5 90 90 90", "P 1", "Q1 Q 0 0 0 1 0.01\n"));
     const peakhkl::CifCrystal x = peakhkl::read_cif(dummy.path, "");
     try {
         peakfit::cell_contents(x.crystal, x.atoms.sites);
